@@ -1,0 +1,108 @@
+#include "collection_run.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "messages.h"
+
+namespace kolvex {
+
+const StepMessages kLinuxStepMessages = {
+    msg::kMsgCollectStart,      msg::kMsgTypeStart,       msg::kMsgTypeDone,
+    msg::kMsgLinuxTimeStart,    msg::kMsgLinuxTimeDone,   msg::kMsgLinuxAddressStart,
+    msg::kMsgLinuxAddressDone,  msg::kMsgDeviceStart,     msg::kMsgDeviceDone,
+    msg::kMsgDiskStart,         msg::kMsgDiskDone,        msg::kMsgCpuStart,
+    msg::kMsgCpuDone,           msg::kMsgBiosStart,       msg::kMsgBiosDone,
+    nullptr,                    nullptr,
+};
+
+const StepMessages kWindowsStepMessages = {
+    msg::kMsgCollectStart,       msg::kMsgTypeStart,         msg::kMsgTypeDone,
+    msg::kMsgWindowsTimeStart,   msg::kMsgWindowsTimeDone,   msg::kMsgWindowsAddressStart,
+    msg::kMsgWindowsAddressDone, msg::kMsgDeviceStart,       msg::kMsgDeviceDone,
+    msg::kMsgDiskStart,          msg::kMsgDiskDone,          msg::kMsgCpuStart,
+    msg::kMsgCpuDone,            msg::kMsgBiosStart,         msg::kMsgBiosDone,
+    msg::kMsgSystemDiskStart,    msg::kMsgSystemDiskDone,
+};
+
+namespace {
+
+class Run {
+ public:
+  Run(const CollectorPlatform& platform)
+      : p_(platform), rules_(*platform.rules), record_(rules_) {}
+
+  char* Fresh(ItemIndex index) {
+    char* buf = items_.at(index);
+    std::memset(buf, 0, static_cast<size_t>(rules_.items[index].bufferSize));
+    return buf;
+  }
+  void Add(ItemIndex index) { record_.AddItem(index, items_.at(index)); }
+
+  int Go(char* out, int& len) {
+    const StepMessages& m = *p_.messages;
+    std::memset(&items_, 0, sizeof items_);
+
+    p_.logLine(m.collectStart);
+
+    p_.logLine(m.typeStart);
+    record_.AppendTerminalType();
+    p_.logLine(m.typeDone);
+
+    p_.logLine(m.timeStart);
+    p_.collectTime(Fresh(kCollectTime));
+    Add(kCollectTime);
+    p_.logLine(m.timeDone);
+
+    p_.logLine(m.addressStart);
+    char* ip1 = Fresh(kIp1);
+    char* ip2 = Fresh(kIp2);
+    char* mac1 = Fresh(kMac1);
+    char* mac2 = Fresh(kMac2);
+    p_.addresses(mac1, mac2, ip1, ip2);
+    Add(kIp1);
+    Add(kIp2);
+    Add(kMac1);
+    Add(kMac2);
+    p_.logLine(m.addressDone);
+
+    p_.logLine(m.deviceStart);
+    char* name = Fresh(kDeviceName);
+    p_.deviceAndVersion(name, Fresh(kOsVersion));
+    Add(kDeviceName);
+    Add(kOsVersion);
+    p_.logLine(m.deviceDone);
+
+    Step(m.diskStart, m.diskDone, kDiskSerial, p_.diskSerial);
+    Step(m.cpuStart, m.cpuDone, kCpuId, p_.cpuId);
+    Step(m.biosStart, m.biosDone, kBiosSerial, p_.biosSerial);
+    if (rules_.itemCount > kSystemDisk)
+      Step(m.systemDiskStart, m.systemDiskDone, kSystemDisk, p_.systemDisk);
+
+    PrintSummary(stdout, rules_, items_);
+    record_.HandOver(out, len);
+    return MissingItemFlags(rules_, items_);
+  }
+
+ private:
+  void Step(const char* start, const char* done, ItemIndex index, void (*probe)(char*)) {
+    p_.logLine(start);
+    probe(Fresh(index));
+    Add(index);
+    p_.logLine(done);
+  }
+
+  const CollectorPlatform& p_;
+  const RecordRules& rules_;
+  TerminalRecord record_;
+  ItemBuffers items_;
+};
+
+}  // namespace
+
+int RunCollection(const CollectorPlatform& platform, char* out, int& len) {
+  Run run(platform);
+  return run.Go(out, len);
+}
+
+}  // namespace kolvex

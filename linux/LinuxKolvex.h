@@ -1,0 +1,35 @@
+// Internals of the Linux collector shared between its source files and tests.
+#pragma once
+
+#include <mutex>
+
+#include "kolvex/kolvex.h"
+
+// Terminal type of a Linux record.
+inline constexpr char C_LIN_VER[] = "2";
+
+namespace kolvex {
+
+// The probes a collection run calls, one per step. Production points them at
+// the exported probe functions; tests put recorded answers in their place.
+struct LinuxProbes {
+  void (*collectTime)(char* buf);
+  int (*addresses)(char* mac1, char* mac2, char* ip1, char* ip2);
+  void (*deviceAndVersion)(char* name, char* version);
+  void (*diskSerial)(char* serial);
+  void (*cpuId)(char* id);
+  void (*biosSerial)(char* serial);
+};
+
+LinuxProbes& ActiveProbes();
+const LinuxProbes& SystemProbes();
+
+// IDE identity, then SCSI unit serial number, then lshw; each later probe
+// runs only while the buffer's first byte is still NUL.
+void ReadDiskSerialChain(char* serial);
+
+// Held by every collection: the progress-log stamp and the C library's
+// shared state are process-wide, so collections of one process take turns.
+std::recursive_mutex& CollectionLock();
+
+}  // namespace kolvex

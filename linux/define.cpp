@@ -1,0 +1,54 @@
+#include "define.h"
+
+#include <cstdio>
+#include <iomanip>
+#include <locale>
+#include <sstream>
+
+namespace kolvex {
+
+namespace {
+
+std::time_t SystemNow() { return std::time(nullptr); }
+bool SystemToLocal(std::time_t t, std::tm* out) { return localtime_r(&t, out) != nullptr; }
+int SystemMicroClock(timeval* tv) { return gettimeofday(tv, nullptr); }
+
+constexpr Clock kSystemClock{SystemNow, SystemToLocal, SystemMicroClock};
+Clock g_clock = kSystemClock;
+
+}  // namespace
+
+Clock& ActiveClock() { return g_clock; }
+const Clock& SystemClock() { return kSystemClock; }
+
+std::string FormatStamp(const std::tm& local, long microseconds) {
+  char head[21] = {0};
+  std::strftime(head, sizeof head, "%H:%M:%S:", &local);
+  // Written right-aligned at width 9 and read back as one word: the padding
+  // blanks fall away and the digits stay unpadded, as receivers of the log
+  // have always seen them.
+  std::stringstream digits;
+  digits.imbue(std::locale::classic());
+  digits << std::setw(9) << microseconds;
+  std::string tail;
+  digits >> tail;
+  return head + tail;
+}
+
+void LogProgress(const char* message) {
+  GetFormatTickCount(g_sys);
+  std::printf("%s - %s\n", g_sys.strTime.c_str(), message);
+}
+
+}  // namespace kolvex
+
+void GetFormatTickCount(timeStick& stick) {
+  const kolvex::Clock& clock = kolvex::ActiveClock();
+  std::tm local{};
+  // Without a local time there is nothing to build the stamp from; treat it
+  // like a failed microsecond reading and keep the previous stamp.
+  if (!clock.toLocal(clock.now(), &local)) return;
+  timeval tv{};
+  if (clock.microClock(&tv) != 0) return;
+  stick.strTime = kolvex::FormatStamp(local, static_cast<long>(tv.tv_usec));
+}

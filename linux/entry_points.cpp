@@ -1,0 +1,69 @@
+// Client entry points: a collection folded into the 8-byte status header.
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+#include "LinuxKolvex.h"
+#include "define.h"
+#include "status_header.h"
+
+namespace kolvex {
+
+void BuildStatusHeader(int flags, const std::tm& local, unsigned char header[kStatusHeaderSize]) {
+  header[0] = 1;
+  header[1] = flags == 0 ? '0' : '3';
+  header[2] = static_cast<unsigned char>(local.tm_year - 100);
+  header[3] = static_cast<unsigned char>(local.tm_mon + 1);
+  header[4] = static_cast<unsigned char>(local.tm_mday);
+  header[5] = static_cast<unsigned char>(local.tm_hour);
+  header[6] = static_cast<unsigned char>(local.tm_min);
+  header[7] = static_cast<unsigned char>(local.tm_sec);
+}
+
+namespace {
+
+// Runs one collection, shows the record and builds the header from a fresh
+// reading of the clock.
+int CollectIntoHeader(unsigned char header[kStatusHeaderSize]) {
+  char record[256];
+  std::memset(record, 0, sizeof record);
+  int length = 0;
+  const int flags = ORVIK_GetRealSystemInfo(record, length);
+  std::printf("\n client data : %s\n", record);
+
+  const Clock& clock = ActiveClock();
+  std::tm local{};
+  // A clock without a local time leaves the date bytes zero rather than
+  // filling them from undefined data.
+  if (!clock.toLocal(clock.now(), &local)) std::memset(&local, 0, sizeof local), local.tm_year = 100;
+  BuildStatusHeader(flags, local, header);
+  return flags;
+}
+
+constexpr char kApiVersion[] = "pelm_tst_1.0_20230419_4066";
+
+}  // namespace
+
+}  // namespace kolvex
+
+int ORVIK_GetSystemInfo(char* out, int& len) {
+  std::lock_guard<std::recursive_mutex> hold(kolvex::CollectionLock());
+  unsigned char header[kolvex::kStatusHeaderSize];
+  const int flags = kolvex::CollectIntoHeader(header);
+  out[8] = 'T';
+  std::memcpy(out, header, sizeof header);
+  len = 9;
+  return flags;
+}
+
+int ORVIK_GetSystemInfoUnAesEncode(char* out, int& len) {
+  std::lock_guard<std::recursive_mutex> hold(kolvex::CollectionLock());
+  unsigned char header[kolvex::kStatusHeaderSize];
+  const int flags = kolvex::CollectIntoHeader(header);
+  std::memcpy(out, header, sizeof header);
+  len = 8;
+  return flags;
+}
+
+const char* ORVIK_GetKolvexApiVersion() { return kolvex::kApiVersion; }

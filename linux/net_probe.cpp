@@ -1,0 +1,116 @@
+// getLocalMacInfo: MAC and IPv4 text of the first two usable interfaces,
+// walking the kernel's interface address list from its last entry.
+#include "net_probe.h"
+
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "kernel_calls.h"
+#include "kolvex/kolvex.h"
+
+namespace kolvex {
+
+namespace {
+
+constexpr int kMacTextSize = 16;
+constexpr int kIpTextSize = 32;
+
+// The probe writes the text's characters only; the caller's zero fill ends
+// them.
+void CopyText(char* out, const char* text) { std::memcpy(out, text, std::strlen(text)); }
+
+class Socket {
+ public:
+  explicit Socket(int fd) : fd_(fd) {}
+  ~Socket() {
+    if (fd_ >= 0) ActiveKernel().close(fd_);
+  }
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+void FormatMacText(const unsigned char hw[6], char text[kMacTextSize]) {
+  std::snprintf(text, kMacTextSize, "%02x%02x%02x%02x%02x%02x", hw[0], hw[1], hw[2], hw[3],
+                hw[4], hw[5]);
+}
+
+bool IsUsableInterface(const char* macText, const char* ipText) {
+  if (std::strcmp(ipText, "0.0.0.0") == 0) return false;
+  if (std::strcmp(ipText, "127.0.0.1") == 0) return false;
+  if (std::strcmp(macText, "000000000000") == 0) return false;
+  return true;
+}
+
+}  // namespace kolvex
+
+int getLocalMacInfo(char* mac1, char* mac2, char* ip1, char* ip2) {
+  using kolvex::ActiveKernel;
+  char macText[kolvex::kMacTextSize];
+  char ipText[kolvex::kIpTextSize];
+  std::memset(macText, 0, sizeof macText);
+  std::memset(ipText, 0, sizeof ipText);
+
+  const int fd = ActiveKernel().socket(AF_INET, SOCK_DGRAM, 0);
+  if (fd < 0) {
+    std::perror("socket");
+    return -1;
+  }
+  kolvex::Socket sock(fd);
+
+  struct ifreq entries[kolvex::kInterfaceSlots];
+  std::memset(entries, 0, sizeof entries);
+  struct ifconf list;
+  std::memset(&list, 0, sizeof list);
+  list.ifc_len = sizeof entries;
+  list.ifc_req = entries;
+  if (ActiveKernel().ioctl(fd, SIOCGIFCONF, &list) != 0) {
+    std::printf("ioctl: %s [%s:%d]\n", std::strerror(errno), __FILE__, __LINE__);
+    return -1;
+  }
+  int count = list.ifc_len / static_cast<int>(sizeof(struct ifreq));
+  // The kernel never reports more than it was given room for; a stand-in
+  // that did must not walk us off the array.
+  if (count > kolvex::kInterfaceSlots) count = kolvex::kInterfaceSlots;
+
+  bool firstTaken = false;
+  for (int i = count - 1; i >= 0; --i) {
+    struct ifreq& entry = entries[i];
+    struct ifreq flagsQuery = entry;
+    if (ActiveKernel().ioctl(fd, SIOCGIFFLAGS, &flagsQuery) != 0) return -1;
+    if (ActiveKernel().ioctl(fd, SIOCGIFHWADDR, &entry) != 0) return -1;
+    kolvex::FormatMacText(reinterpret_cast<const unsigned char*>(entry.ifr_hwaddr.sa_data),
+                          macText);
+    if (ActiveKernel().ioctl(fd, SIOCGIFADDR, &entry) != 0) return -1;
+    const auto* addr = reinterpret_cast<const struct sockaddr_in*>(&entry.ifr_addr);
+    // Same dotted text as inet_ntoa, without its shared static buffer.
+    inet_ntop(AF_INET, &addr->sin_addr, ipText, sizeof ipText);
+
+    if (kolvex::IsUsableInterface(macText, ipText)) {
+      if (!firstTaken) {
+        kolvex::CopyText(mac1, macText);
+        kolvex::CopyText(ip1, ipText);
+        firstTaken = true;
+      } else {
+        kolvex::CopyText(mac2, macText);
+        kolvex::CopyText(ip2, ipText);
+        return 0;
+      }
+    }
+    std::memset(macText, 0, sizeof macText);
+    std::memset(ipText, 0, sizeof ipText);
+  }
+  return 0;
+}

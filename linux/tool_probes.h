@@ -1,0 +1,36 @@
+// Values cut out of the text system tools print.
+#pragma once
+
+#include <cstddef>
+
+namespace kolvex {
+
+// Where a value stands after its key and what ends it.
+struct ToolValueRule {
+  const char* key;
+  int valueOffset;      // from the key's first character
+  bool dropBlanks;      // blanks inside the value are left out
+  bool blankStops;      // a blank ends the value
+};
+
+extern const ToolValueRule kCpuIdRule;       // "ID:"
+extern const ToolValueRule kBiosSerialRule;  // "Serial Number:"
+extern const ToolValueRule kLshwSerialRule;  // "serial:"
+
+// Copies the value after the first occurrence of the rule's key in captured
+// into out, at most capacity - 1 characters, writing no NUL of its own (the
+// caller's zero fill ends the text). No key: out untouched. Never reads past
+// the captured text's NUL.
+void ParseToolValue(const char* captured, const ToolValueRule& rule, char* out,
+                    std::size_t capacity);
+
+// The capture buffers the tool probes use, and the most a capture holds.
+constexpr std::size_t kCaptureCapacity = 1024;
+constexpr std::size_t kLshwScratchSize = 8096;
+
+// Output sizes the probes are given by the run (and promise callers).
+constexpr std::size_t kCpuIdCapacity = 50;
+constexpr std::size_t kBiosSerialCapacity = 50;
+constexpr std::size_t kDiskSerialCapacity = 256;
+
+}  // namespace kolvex

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds kolvexforlinux and runs one collection (GBK output; see README).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh build-essential cmake dmidecode lshw
+cmake -S . -B build -DKOLVEX_BUILD_TESTS=OFF >/dev/null
+cmake --build build -j"$(nproc)" --target kolvexforlinux >/dev/null
+exec build/linux/kolvexforlinux

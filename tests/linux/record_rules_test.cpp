@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include "terminal_record.h"
+TEST(Placeholder, Builds) { EXPECT_EQ(2, 2); }
