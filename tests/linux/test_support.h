@@ -1,0 +1,57 @@
+// Scoped stand-ins for the collector's seams, and output capture.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "LinuxKolvex.h"
+#include "define.h"
+#include "kernel_calls.h"
+
+namespace kolvex::testing {
+
+// Restores the seam's previous table when it goes out of scope.
+template <typename Table>
+class ScopedTable {
+ public:
+  explicit ScopedTable(Table& live) : live_(live), saved_(live) {}
+  ~ScopedTable() { live_ = saved_; }
+  Table& operator*() { return live_; }
+  Table* operator->() { return &live_; }
+
+ private:
+  Table& live_;
+  Table saved_;
+};
+
+using ScopedProbes = ScopedTable<LinuxProbes>;
+using ScopedClock = ScopedTable<Clock>;
+using ScopedKernel = ScopedTable<KernelCalls>;
+
+// Everything a block writes to standard output (and flushes), as bytes.
+inline std::string CaptureStdout(const std::function<void()>& body) {
+  fflush(stdout);
+  ::testing::internal::CaptureStdout();
+  body();
+  fflush(stdout);
+  return ::testing::internal::GetCapturedStdout();
+}
+
+inline std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+// UTF-8 text converted to GBK by iconv, independent of the project's tables.
+std::string Gbk(const std::string& utf8);
+
+}  // namespace kolvex::testing
