@@ -1,0 +1,207 @@
+// The shell command runner on real commands, the tool-output parsers on
+// recorded and made-up output, and the probes through fake tools on PATH.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "kolvex/kolvex.h"
+#include "test_support.h"
+#include "tool_probes.h"
+
+namespace kolvex {
+namespace {
+
+std::string Capture(const char* command) {
+  char out[1024] = {0};
+  testing::CaptureStdout([&] { executeCMD(command, out); });
+  EXPECT_EQ(out[1023], '\0');
+  return out;
+}
+
+std::string Line(int length, char fill) { return std::string(length, fill) + "\n"; }
+
+TEST(ExecuteCmd, StopsAfterTheChunkThatPassesFiveHundredTwelve) {
+  // Lines of 101 characters: five make 505, the sixth passes 512.
+  const std::string out = Capture("for i in 1 2 3 4 5 6 7 8; do printf '%0100d\\n' $i; done");
+  EXPECT_EQ(out.size(), 606u);
+  EXPECT_EQ(out.substr(505, 101), Line(100, '0').replace(99, 1, "6"));
+}
+
+TEST(ExecuteCmd, LongLineArrivesInChunksOf511) {
+  const std::string out = Capture("head -c 3000 /dev/zero | tr '\\0' x");
+  EXPECT_EQ(out, std::string(1022, 'x'));
+}
+
+TEST(ExecuteCmd, ExactlyFiveHundredTwelveReadsOn) {
+  // 511 characters, then the line feed alone: 512, so the next line comes too.
+  const std::string out = Capture("printf '%0511d\\nabc\\ndef\\n' 0");
+  EXPECT_EQ(out, std::string(511, '0') + "\nabc\n");
+}
+
+TEST(ExecuteCmd, CapturesOnlyStandardOutputToTheLastByte) {
+  struct {
+    const char* command;
+    const char* captured;
+  } cases[] = {
+      {"printf abc", "abc"},                        // no final line feed
+      {"echo out; echo err >&2", "out\n"},          // standard error not captured
+      {"echo partial; exit 3", "partial\n"},        // exit status not looked at
+      {"/nonexistent/tool 2>/dev/null", ""},        // nothing printed at all
+  };
+  for (const auto& c : cases) EXPECT_EQ(Capture(c.command), c.captured) << c.command;
+}
+
+TEST(ExecuteCmd, NullOrEmptyArgumentsDoNothing) {
+  char out[1024] = "untouched";
+  executeCMD(nullptr, out);
+  executeCMD("", out);
+  EXPECT_STREQ(out, "untouched");
+  executeCMD("echo hi", nullptr);  // must not crash
+}
+
+TEST(ExecuteCmd, AppendsToWhatTheBufferHolds) {
+  char out[1024] = "head:";
+  executeCMD("printf tail", out);
+  EXPECT_STREQ(out, "head:tail");
+}
+
+TEST(ExecuteCmd, NeverPassesTheCaptureBufferWhenItStartsFull) {
+  char out[1100];
+  std::memset(out, 'a', 1000);
+  out[1000] = '\0';
+  std::memset(out + 1001, '#', 99);
+  executeCMD("head -c 3000 /dev/zero | tr '\\0' x", out);
+  EXPECT_LT(std::strlen(out), 1024u);
+  EXPECT_EQ(out[1024], '#');
+}
+
+struct ParseCase {
+  const char* what;
+  const ToolValueRule* rule;
+  std::string captured;
+  std::string value;
+};
+
+class ParseToolValueTest : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(ParseToolValueTest, CutsTheValue) {
+  const ParseCase& c = GetParam();
+  char out[256];
+  std::memset(out, 0, sizeof out);
+  ParseToolValue(c.captured.c_str(), *c.rule, out, sizeof out);
+  EXPECT_EQ(std::string(out), c.value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ParseToolValueTest,
+    ::testing::Values(
+        ParseCase{"CpuId", &kCpuIdRule, "\tID: C3 06 03 00 FF FB EB BF\n", "C3060300FFFBEBBF"},
+        ParseCase{"CpuIdFirstSocket", &kCpuIdRule,
+                  "\tID: C3 06 03 00 FF FB EB BF\n\tID: 11 22 33 44 55 66 77 88\n",
+                  "C3060300FFFBEBBF"},
+        ParseCase{"CpuIdOnlyBlanks", &kCpuIdRule, "\tID:    \n", ""},
+        ParseCase{"CpuIdCarriageReturn", &kCpuIdRule, "ID: AB CD\r\nID: EF\n", "ABCD"},
+        ParseCase{"NoKey", &kCpuIdRule, "\tSignature: Type 0\n", ""},
+        ParseCase{"LshwSerial", &kLshwSerialRule,
+                  "       serial: S3Z1NB0K123456\n       serial: WD-OTHER\n", "S3Z1NB0K123456"},
+        ParseCase{"LshwInnerBlank", &kLshwSerialRule, "       serial: WD-WX11 A2345678\n",
+                  "WD-WX11A2345678"},
+        ParseCase{"Bios", &kBiosSerialRule, "\tSerial Number: PF1ABC2D\n", "PF1ABC2D"},
+        ParseCase{"BiosNotSpecified", &kBiosSerialRule, "\tSerial Number: Not Specified\n", "Not"},
+        ParseCase{"BiosFirstWord", &kBiosSerialRule, "\tSerial Number: SYS-42 1a 2b\n", "SYS-42"},
+        ParseCase{"BiosNoBlankAfterColon", &kBiosSerialRule, "\tSerial Number:X123\n", "123"},
+        ParseCase{"BiosKeyEndsText", &kBiosSerialRule, "\tSerial Number:", ""},
+        ParseCase{"BiosKeyThenOneChar", &kBiosSerialRule, "\tSerial Number: ", ""}),
+    [](const ::testing::TestParamInfo<ParseCase>& info) { return std::string(info.param.what); });
+
+TEST(ParseToolValue, LongValueIsCutAtTheBuffersCapacity) {
+  const std::string captured = "ID: " + std::string(300, 'A') + "\n";
+  char out[64];
+  std::memset(out, 0, sizeof out);
+  std::memset(out + 50, '#', 14);
+  ParseToolValue(captured.c_str(), kCpuIdRule, out, 50);
+  EXPECT_EQ(std::string(out), std::string(49, 'A'));
+  EXPECT_EQ(out[50], '#');
+}
+
+// A folder of fake tools that print recorded output, first on PATH.
+class FakeTools : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/kolvex-tools-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    savedPath_ = getenv("PATH");
+    // grep must still be found; the real dmidecode and lshw must not.
+    ASSERT_EQ(symlink(GrepPath().c_str(), (dir_ + "/grep").c_str()), 0);
+    setenv("PATH", dir_.c_str(), 1);
+  }
+  void TearDown() override {
+    setenv("PATH", savedPath_.c_str(), 1);
+    std::system(("rm -rf " + dir_).c_str());
+  }
+  static std::string GrepPath() { return access("/usr/bin/grep", X_OK) == 0 ? "/usr/bin/grep" : "/bin/grep"; }
+
+  // A tool that prints text; arguments are checked so the right query runs.
+  void Tool(const std::string& name, const std::string& expectedArgs, const std::string& text) {
+    const std::string data = dir_ + "/" + name + ".out";
+    std::ofstream(data) << text;
+    std::ofstream script(dir_ + "/" + name);
+    script << "#!/bin/sh\n[ \"$*\" = \"" << expectedArgs << "\" ] || exit 9\n/bin/cat '" << data << "'\n";
+    script.close();
+    chmod((dir_ + "/" + name).c_str(), 0755);
+  }
+
+  std::string dir_;
+  std::string savedPath_;
+};
+
+TEST_F(FakeTools, ProbesRunTheirCommandLinesThroughGrep) {
+  Tool("dmidecode", "-t 4",
+       "Processor Information\n\tSocket Designation: CPU 0\n\tType: Central Processor\n"
+       "\tID: 63 06 00 00 FF FB 8B 0F\n\tVersion: pc-q35\n");
+  char cpu[50] = {0};
+  GetCpuSerial(cpu);
+  EXPECT_STREQ(cpu, "63060000FFFB8B0F");
+
+  Tool("dmidecode", "-t 1", "System Information\n\tManufacturer: QEMU\n\tSerial Number: SN-E2E-0042\n");
+  char bios[50] = {0};
+  GetBIOSSerial(bios);
+  EXPECT_STREQ(bios, "SN-E2E-0042");
+
+  Tool("lshw", "-class disk", "  *-disk\n       product: QEMU HARDDISK\n       serial: QM00001\n");
+  char disk[256] = {0};
+  GetDiskSerialBylshw(disk);
+  EXPECT_STREQ(disk, "QM00001");
+}
+
+TEST_F(FakeTools, MissingToolsLeaveItemsEmpty) {
+  char cpu[50] = {0}, bios[50] = {0}, disk[256] = {0};
+  testing::CaptureStdout([&] {
+    GetCpuSerial(cpu);
+    GetBIOSSerial(bios);
+    GetDiskSerialBylshw(disk);
+  });
+  EXPECT_STREQ(cpu, "");
+  EXPECT_STREQ(bios, "");
+  EXPECT_STREQ(disk, "");
+}
+
+TEST_F(FakeTools, ValueLongerThanTheBufferStopsAtItsEnd) {
+  Tool("dmidecode", "-t 1", "\tSerial Number: " + std::string(120, 'S') + "\n");
+  char bios[64];
+  std::memset(bios, 0, 50);
+  std::memset(bios + 50, '#', 14);
+  GetBIOSSerial(bios);
+  EXPECT_EQ(std::string(bios), std::string(49, 'S'));
+  EXPECT_EQ(bios[50], '#');
+}
+
+}  // namespace
+}  // namespace kolvex
