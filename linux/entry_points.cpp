@@ -34,9 +34,13 @@ int CollectIntoHeader(unsigned char header[kStatusHeaderSize]) {
 
   const Clock& clock = ActiveClock();
   std::tm local{};
-  // A clock without a local time leaves the date bytes zero rather than
-  // filling them from undefined data.
-  if (!clock.toLocal(clock.now(), &local)) std::memset(&local, 0, sizeof local), local.tm_year = 100;
+  if (!clock.toLocal(clock.now(), &local)) {
+    // No local time to be had: the date bytes stay zero rather than coming
+    // from undefined data.
+    local = std::tm{};
+    local.tm_year = 100;
+    local.tm_mon = -1;
+  }
   BuildStatusHeader(flags, local, header);
   return flags;
 }
