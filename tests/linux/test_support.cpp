@@ -1,10 +1,43 @@
 #include "test_support.h"
 
 #include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
 
 #include <stdexcept>
 
 namespace kolvex::testing {
+
+FakeToolDir::FakeToolDir() {
+  char tmpl[] = "/tmp/kolvex-tools-XXXXXX";
+  if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp");
+  dir_ = tmpl;
+  const char* path = getenv("PATH");
+  savedPath_ = path ? path : "";
+  const char* grep = access("/usr/bin/grep", X_OK) == 0 ? "/usr/bin/grep" : "/bin/grep";
+  if (symlink(grep, (dir_ + "/grep").c_str()) != 0) throw std::runtime_error("symlink grep");
+  setenv("PATH", dir_.c_str(), 1);
+}
+
+FakeToolDir::~FakeToolDir() {
+  setenv("PATH", savedPath_.c_str(), 1);
+  std::system(("rm -rf '" + dir_ + "'").c_str());
+}
+
+void FakeToolDir::Tool(const std::string& name, const std::string& args, const std::string& text) {
+  const std::string data = dir_ + "/" + name + ".out";
+  std::ofstream(data, std::ios::binary) << text;
+  Script(name, "[ \"$*\" = \"" + args + "\" ] || exit 9\n/bin/cat '" + data + "'\n");
+}
+
+void FakeToolDir::Script(const std::string& name, const std::string& body) {
+  const std::string path = dir_ + "/" + name;
+  std::ofstream(path) << "#!/bin/sh\n" << body;
+  chmod(path.c_str(), 0755);
+}
 
 std::string Gbk(const std::string& utf8) {
   iconv_t cd = iconv_open("GBK", "UTF-8");

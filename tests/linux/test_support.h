@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,27 @@ inline std::vector<std::string> SplitLines(const std::string& text) {
   }
   return lines;
 }
+
+// A folder of fake tools, first and alone on PATH (with grep beside them)
+// while the object lives, so the probes' command lines run for real against
+// recorded output.
+class FakeToolDir {
+ public:
+  FakeToolDir();
+  ~FakeToolDir();
+  FakeToolDir(const FakeToolDir&) = delete;
+  FakeToolDir& operator=(const FakeToolDir&) = delete;
+
+  // A tool that prints text when called with exactly these arguments.
+  void Tool(const std::string& name, const std::string& args, const std::string& text);
+  // A tool whose shell script body is given.
+  void Script(const std::string& name, const std::string& body);
+  const std::string& dir() const { return dir_; }
+
+ private:
+  std::string dir_;
+  std::string savedPath_;
+};
 
 // UTF-8 text converted to GBK by iconv, independent of the project's tables.
 std::string Gbk(const std::string& utf8);

@@ -2,12 +2,8 @@
 // recorded and made-up output, and the probes through fake tools on PATH.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 
 #include "kolvex/kolvex.h"
@@ -130,36 +126,12 @@ TEST(ParseToolValue, LongValueIsCutAtTheBuffersCapacity) {
   EXPECT_EQ(out[50], '#');
 }
 
-// A folder of fake tools that print recorded output, first on PATH.
 class FakeTools : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/kolvex-tools-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    savedPath_ = getenv("PATH");
-    // grep must still be found; the real dmidecode and lshw must not.
-    ASSERT_EQ(symlink(GrepPath().c_str(), (dir_ + "/grep").c_str()), 0);
-    setenv("PATH", dir_.c_str(), 1);
+  void Tool(const std::string& name, const std::string& args, const std::string& text) {
+    tools_.Tool(name, args, text);
   }
-  void TearDown() override {
-    setenv("PATH", savedPath_.c_str(), 1);
-    std::system(("rm -rf " + dir_).c_str());
-  }
-  static std::string GrepPath() { return access("/usr/bin/grep", X_OK) == 0 ? "/usr/bin/grep" : "/bin/grep"; }
-
-  // A tool that prints text; arguments are checked so the right query runs.
-  void Tool(const std::string& name, const std::string& expectedArgs, const std::string& text) {
-    const std::string data = dir_ + "/" + name + ".out";
-    std::ofstream(data) << text;
-    std::ofstream script(dir_ + "/" + name);
-    script << "#!/bin/sh\n[ \"$*\" = \"" << expectedArgs << "\" ] || exit 9\n/bin/cat '" << data << "'\n";
-    script.close();
-    chmod((dir_ + "/" + name).c_str(), 0755);
-  }
-
-  std::string dir_;
-  std::string savedPath_;
+  testing::FakeToolDir tools_;
 };
 
 TEST_F(FakeTools, ProbesRunTheirCommandLinesThroughGrep) {
