@@ -90,8 +90,14 @@ int getLocalMacInfo(char* mac1, char* mac2, char* ip1, char* ip2) {
     struct ifreq& entry = entries[i];
     struct ifreq flagsQuery = entry;
     if (ActiveKernel().ioctl(fd, SIOCGIFFLAGS, &flagsQuery) != 0) return -1;
-    if (ActiveKernel().ioctl(fd, SIOCGIFHWADDR, &entry) != 0) return -1;
-    kolvex::FormatMacText(reinterpret_cast<const unsigned char*>(entry.ifr_hwaddr.sa_data),
+    // Asked on a fresh request holding only the name: the kernel copies just
+    // the device's address length (4 bytes for an IPv4 tunnel), and bytes it
+    // does not write must read as zero, not as the entry's IPv4 address.
+    struct ifreq hwQuery;
+    std::memset(&hwQuery, 0, sizeof hwQuery);
+    std::memcpy(hwQuery.ifr_name, entry.ifr_name, sizeof hwQuery.ifr_name);
+    if (ActiveKernel().ioctl(fd, SIOCGIFHWADDR, &hwQuery) != 0) return -1;
+    kolvex::FormatMacText(reinterpret_cast<const unsigned char*>(hwQuery.ifr_hwaddr.sa_data),
                           macText);
     if (ActiveKernel().ioctl(fd, SIOCGIFADDR, &entry) != 0) return -1;
     const auto* addr = reinterpret_cast<const struct sockaddr_in*>(&entry.ifr_addr);

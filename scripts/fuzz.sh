@@ -17,7 +17,7 @@ seed() {  # target, files...
   # Recorded hex dumps become the raw bytes they describe.
   for f in "$dir"/*.hex; do
     [ -e "$f" ] || continue
-    grep -v '^#' "$f" | xxd -r -p > "${f%.hex}.bin" 2>/dev/null || true
+    grep -v '^#' "$f" | cut -c7- | xxd -r -p > "${f%.hex}.bin" 2>/dev/null || true
     rm -f "$f"
   done
   return 0

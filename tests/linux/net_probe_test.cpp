@@ -46,6 +46,7 @@ struct Entry {
   unsigned char hw[6];
   const char* ip;
   unsigned long refuses = 0;
+  int hwLength = 6;  // an IPv4 tunnel's hardware address has 4 bytes
 };
 std::vector<Entry> g_entries;
 bool g_socketFails, g_listFails;
@@ -69,6 +70,10 @@ int FakeIoctl(int, unsigned long request, void* arg) {
     for (; n < room && n < static_cast<int>(g_entries.size()); ++n) {
       std::memset(&list->ifc_req[n], 0, sizeof(ifreq));
       std::strcpy(list->ifc_req[n].ifr_name, g_entries[n].name);
+      // As the kernel does, the list entry carries the IPv4 address.
+      auto* sin = reinterpret_cast<sockaddr_in*>(&list->ifc_req[n].ifr_addr);
+      sin->sin_family = AF_INET;
+      inet_pton(AF_INET, g_entries[n].ip, &sin->sin_addr);
     }
     list->ifc_len = n * static_cast<int>(sizeof(ifreq));
     return 0;
@@ -76,7 +81,7 @@ int FakeIoctl(int, unsigned long request, void* arg) {
   auto* req = static_cast<ifreq*>(arg);
   const Entry& e = Find(req->ifr_name);
   if (e.refuses == request) return -1;
-  if (request == SIOCGIFHWADDR) std::memcpy(req->ifr_hwaddr.sa_data, e.hw, 6);
+  if (request == SIOCGIFHWADDR) std::memcpy(req->ifr_hwaddr.sa_data, e.hw, static_cast<size_t>(e.hwLength));
   if (request == SIOCGIFADDR) {
     auto* sin = reinterpret_cast<sockaddr_in*>(&req->ifr_addr);
     sin->sin_family = AF_INET;
@@ -130,6 +135,17 @@ TEST_F(NetProbe, FailureOnTheNextEntryKeepsTheFirst) {
   EXPECT_STREQ(ip1, "10.0.0.2");
   EXPECT_STREQ(mac2, "");
   EXPECT_STREQ(ip2, "");
+}
+
+TEST_F(NetProbe, TunnelWithShortZeroHardwareAddressIsSkipped) {
+  // tunl0 answers 4 zero bytes; the address bytes of its list entry must not
+  // show through in the last two.
+  g_entries = {{"eth0", {0x52, 0x54, 0, 0, 0, 0xa2}, "192.168.50.12"},
+               {"tunl0", {0, 0, 0, 0, 0, 0}, "10.99.3.7", 0, 4}};
+  EXPECT_EQ(Probe(), 0);
+  EXPECT_STREQ(mac1, "5254000000a2");
+  EXPECT_STREQ(ip1, "192.168.50.12");
+  EXPECT_STREQ(mac2, "");
 }
 
 TEST_F(NetProbe, AnyRefusedRequestEndsTheWalk) {
