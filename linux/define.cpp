@@ -50,5 +50,11 @@ void GetFormatTickCount(timeStick& stick) {
   if (!clock.toLocal(clock.now(), &local)) return;
   timeval tv{};
   if (clock.microClock(&tv) != 0) return;
-  stick.strTime = kolvex::FormatStamp(local, static_cast<long>(tv.tv_usec));
+  // A stamp never outgrows the string's inline buffer, so this does not
+  // allocate; should it ever fail to, the line keeps the previous stamp
+  // rather than letting an exception out into the caller's program.
+  try {
+    stick.strTime = kolvex::FormatStamp(local, static_cast<long>(tv.tv_usec));
+  } catch (...) {
+  }
 }

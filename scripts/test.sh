@@ -4,7 +4,7 @@
 # emulated machines, the reliability gates).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh build-essential cmake pkg-config googletest libgtest-dev libgmock-dev \
+scripts/install-deps.sh build-essential cmake pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev \
   dmidecode lshw iproute2 file
 
 jobs=$(nproc)

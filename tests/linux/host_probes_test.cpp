@@ -32,6 +32,14 @@ TEST(GetLinuxSysTime, FormatsLocalTime) {
   EXPECT_STREQ(buf, "2026-02-01 09:05:07");
 }
 
+TEST(GetLinuxSysTime, NoLocalTimeLeavesTheItemEmpty) {
+  ScopedClock clock(ActiveClock());
+  clock->toLocal = [](std::time_t, std::tm*) { return false; };
+  char buf[20] = {0};
+  GetLinuxSysTime(buf);
+  EXPECT_STREQ(buf, "");
+}
+
 TEST(GetLinuxSysTime, RealClockGivesNineteenCharacters) {
   char buf[20] = {0};
   GetLinuxSysTime(buf);
