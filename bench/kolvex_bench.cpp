@@ -14,6 +14,7 @@
 #include "LinuxKolvex.h"
 #include "define.h"
 #include "terminal_record.h"
+#include "worked_example.h"
 
 // Every C++ heap allocation of the process, so a run can say how many it made.
 // The replacements pair malloc with free by design; GCC cannot see that the
@@ -61,26 +62,6 @@ class Quiet {
   int savedErr_;
 };
 
-void Put(char* b, const char* t) { std::memcpy(b, t, std::strlen(t)); }
-
-const kolvex::LinuxProbes kRecorded{
-    [](char* b) { Put(b, "2026-03-15 09:30:12"); },
-    [](char* mac1, char* mac2, char* ip1, char* ip2) {
-      Put(mac1, "5254001a2b3c");
-      Put(mac2, "5254001a2b3d");
-      Put(ip1, "192.168.1.23");
-      Put(ip2, "10.20.0.7");
-      return 0;
-    },
-    [](char* n, char* v) {
-      Put(n, "build-server-07");
-      Put(v, "5.15.0-91-generic");
-    },
-    [](char* b) { Put(b, "  S3Z9NB0K123456A9QX  "); },
-    [](char* b) { Put(b, "57060500FFFBEBBF"); },
-    [](char* b) { Put(b, "PF1ABC2D"); },
-};
-
 void BM_RecordAssembly(benchmark::State& state) {
   const char* raw[] = {"2026-03-15 09:30:12", "192.168.1.23", "10.20.0.7", "5254001a2b3c",
                        "5254001a2b3d", "build-server-07", "5.15.0-91-generic",
@@ -92,7 +73,7 @@ void BM_RecordAssembly(benchmark::State& state) {
     record.AppendTerminalType();
     for (int i = 0; i < 10; ++i) {
       char* buf = items.at(static_cast<ItemIndex>(i));
-      Put(buf, raw[i]);
+      kolvex::testing::PutText(buf, raw[i]);
       record.AddItem(static_cast<ItemIndex>(i), buf);
     }
     benchmark::DoNotOptimize(record.length());
@@ -113,7 +94,7 @@ BENCHMARK(BM_ProgressLogRefresh);
 // The whole run in-process with recorded answers: its own cost.
 void BM_CollectionRunRecorded(benchmark::State& state) {
   kolvex::LinuxProbes saved = kolvex::ActiveProbes();
-  kolvex::ActiveProbes() = kRecorded;
+  kolvex::ActiveProbes() = kolvex::testing::kWorkedExampleProbes;
   Quiet quiet;
   char out[256];
   int len = 0;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "kolvex/kolvex.h"
+#include "test_support.h"
 
 namespace kolvex {
 namespace {
@@ -133,14 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<NetCase>& info) { return std::string(info.param.name); });
 
 std::string RunProgram() {
-  std::string out;
-  FILE* p = popen("PATH=/nonexistent " KOLVEXFORLINUX_PATH " 2>/dev/null", "r");
-  if (p == nullptr) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
+  return testing::RunCommand("PATH=/nonexistent " KOLVEXFORLINUX_PATH " 2>/dev/null");
 }
 
 TEST(NetnsProgram, RecordCarriesTheAddressesOfTheNamespace) {

@@ -28,22 +28,11 @@ bool IsStamped(const std::string& line) {
   return usec == "0" || usec[0] != '0';
 }
 
-std::string RunProgram(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
-
 TEST(Program, PrintsBannerLogSummaryAndRecord) {
   // The disk, CPU and BIOS tools are kept out of reach so the run is quick
   // and the same on every machine; the host's own name and kernel still show.
   const std::string out =
-      RunProgram("env PATH=/nonexistent " KOLVEXFORLINUX_PATH " 2>/dev/null");
+      testing::RunCommand("env PATH=/nonexistent " KOLVEXFORLINUX_PATH " 2>/dev/null");
   const std::vector<std::string> lines = SplitLines(out);
   ASSERT_EQ(lines.size(), 1u + 15 + 1 + 11 + 1 + 1) << out;
   EXPECT_EQ(lines[0], "kolvex for linux version 1.1.2");

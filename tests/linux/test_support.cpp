@@ -4,12 +4,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
 #include <stdexcept>
 
 namespace kolvex::testing {
+
+std::string RunCommand(const std::string& command) {
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
 
 FakeToolDir::FakeToolDir() {
   char tmpl[] = "/tmp/kolvex-tools-XXXXXX";

@@ -52,6 +52,9 @@ inline std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
+// Standard output of a shell command line.
+std::string RunCommand(const std::string& command);
+
 // A folder of fake tools, first and alone on PATH (with grep beside them)
 // while the object lives, so the probes' command lines run for real against
 // recorded output.
