@@ -28,6 +28,7 @@ seed fuzz_normalise tests/data/*.txt
 seed fuzz_tool_output tests/data/*dmidecode* tests/data/*lshw*
 seed fuzz_disk_answers tests/data/*.hex
 seed fuzz_interfaces
+seed fuzz_windows_steps tests/data/windows/*.out
 for target in "$build"/fuzz/fuzz_*; do
   [ -x "$target" ] || continue
   name=$(basename "$target")

@@ -1,0 +1,129 @@
+#!/bin/bash
+# kolvexforWindows.exe end to end under wine, on a machine that
+# wine_sandbox.sh describes: standard input fed through a pipe, standard
+# output captured through a pipe (there wine passes the GBK bytes through
+# unchanged), every line and every record field checked.
+#
+#   e2e_wine.sh MODE PROGRAM STANDIN_WMIC DATA_DIR
+#
+# MODE  standin         a stand-in wmic.exe beside the program prints recorded
+#                       output (ANSI "\r\r\n", UTF-16 with mark)
+#       standin-silent  the stand-in prints nothing: the items stay empty,
+#                       WMI is not asked
+#       wine-wmic       wine's own wmic (UTF-16 with mark into the pipe)
+#       wmi             wmic switched off: the values come from WMI
+#       none            neither wmic nor WMI: the items are empty and flagged
+set -u
+export LC_ALL=C
+mode=$1 program=$2 standin=$3 data=$4
+here=$(cd "$(dirname "$0")" && pwd)
+
+run=$(mktemp -d /tmp/kolvex-e2e.XXXXXX)
+trap 'rm -rf "$run"' EXIT
+cp "$program" "$run/kolvexforWindows.exe"
+case $mode in
+  standin)
+    cp "$standin" "$run/wmic.exe"
+    cp "$data/ansi-diskdrive.out" "$run/diskdrive.out"
+    cp "$data/utf16-cpu.out" "$run/cpu.out"
+    cp "$data/ansi-bios.out" "$run/bios.out" ;;
+  standin-silent) cp "$standin" "$run/wmic.exe" ;;
+  wine-wmic) ;;
+  wmi) export WINEDLLOVERRIDES="mscoree,mshtml=;wmic.exe=d" ;;
+  none) export WINEDLLOVERRIDES="mscoree,mshtml=;wmic.exe=d;wbemprox=d" ;;
+  *) echo "unknown mode $mode" >&2; exit 2 ;;
+esac
+
+# Inside the sandbox: the program, and what wine's wmic says for the CPU
+# (asked from elsewhere, so that no stand-in is found).
+inner='cd "$1" &&
+  printf "\n" | wine ./kolvexforWindows.exe >out.bin 2>err.txt; echo $? >rc
+  cd / && WINEDLLOVERRIDES="mscoree,mshtml=" wine wmic CPU get ProcessorID </dev/null >"$1/cpu.wmic" 2>/dev/null
+  true'
+"$here/wine_sandbox.sh" --hostname kolvex-e2e-workstation \
+  --adapter kv0,02:00:00:00:0a:09,- \
+  --adapter kv1,02:00:00:00:0a:01,10.77.0.1/24 \
+  --adapter kv2,0a:00:27:00:00:0d,192.168.56.10/24 \
+  --serial 0012abcd --disk-size 3g -- bash -c "$inner" inner "$run"
+status=$?
+[ $status -eq 77 ] && exit 77
+[ $status -eq 0 ] || { echo "sandbox failed ($status)"; exit 1; }
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+gbk() { printf '%s' "$1" | iconv -f UTF-8 -t GBK; }
+
+[ "$(cat "$run/rc")" = 0 ] || fail "exit status $(cat "$run/rc")"
+host_cpu=$(iconv -f UTF-16 -t ASCII "$run/cpu.wmic" 2>/dev/null | sed -n 2p | awk '{print substr($1, 1, 16)}')
+
+case $mode in
+  standin) disk=0025_3886_81B2_4 cpu=178BFBFF00A20F12 bios=VM-42 ;;
+  wine-wmic | wmi) disk=WINEHDISK cpu=$host_cpu bios=0
+    [[ $cpu =~ ^[0-9A-F]{16}$ ]] || fail "no CPU ID from wine's wmic to compare with: '$cpu'" ;;
+  standin-silent | none) disk= cpu= bios= ;;
+esac
+
+mapfile -t lines <"$run/out.bin"
+[ ${#lines[@]} -eq 33 ] || fail "${#lines[@]} lines instead of 33"
+for i in "${!lines[@]}"; do
+  [[ ${lines[$i]} == *$'\r' ]] || fail "line $((i + 1)) does not end with CR LF"
+  lines[$i]=${lines[$i]%$'\r'}
+done
+
+[ "${lines[0]}" = "kolvex_1.0.2 for Windows version 1.0_20220124_1468" ] || fail "banner: ${lines[0]}"
+
+messages=(开始获取终端各种信息 开始获取终端类型 获取终端类型完成 开始获取采集时间 获取采集时间完成
+  开始获取IP和MAC 获取IP和MAC完成 开始获取设备名和系统版本 获取设备名和系统版本完成
+  开始获取硬盘序列号 获取硬盘序列号完成 开始获取CPU序列号 获取CPU序列号完成
+  开始获取BIOS序列号 获取BIOS序列号完成 开始获取系统盘信息 获取系统盘信息完成)
+for i in "${!messages[@]}"; do
+  line=${lines[$((i + 1))]}
+  [[ $line =~ ^[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}\ -\ (.*)$ ]] || { fail "progress line $((i + 1)): $line"; continue; }
+  [ "${BASH_REMATCH[1]}" = "$(gbk "${messages[$i]}")" ] || fail "progress line $((i + 1)) message"
+done
+
+[ -z "${lines[18]}" ] && [ -z "${lines[31]}" ] || fail "blank lines around the summary"
+
+record_line=${lines[32]}
+[[ $record_line =~ ^CollectData\ =\ \[(.*)\]$ ]] || fail "record line: $record_line"
+record=${BASH_REMATCH[1]:-}
+IFS=@ read -r -a fields <<<"$record@"
+[ ${#fields[@]} -eq 12 ] || fail "${#fields[@]} record fields: $record"
+
+labels=(终端类型 信息采集时间 私网IP1 私网IP2 网卡MAC地址1 网卡MAC地址2 设备名 操作系统版本
+  硬盘序列号 CPU序列号 BIOS序列号 系统盘分区信息)
+for i in "${!labels[@]}"; do
+  [ "${lines[$((19 + i))]}" = "$(gbk "${labels[$i]}"): ${fields[$i]:-}" ] ||
+    fail "summary line $((i + 1)) differs from record field: ${lines[$((19 + i))]}"
+done
+
+expect_field() {  # index name expected
+  [ "${fields[$1]:-}" = "$3" ] || fail "$2 is '${fields[$1]:-}', expected '$3'"
+}
+expect_field 0 "terminal type" 1
+[[ ${fields[1]:-} =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}\ [0-9]{2}:[0-9]{2}:[0-9]{2}$ ]] || fail "time ${fields[1]:-}"
+expect_field 2 "IP 1" 10.77.0.1
+expect_field 3 "IP 2" 192.168.56.10
+expect_field 4 "MAC 1" 020000000A01
+expect_field 5 "MAC 2" 0A002700000D
+expect_field 6 "device name" KOLVEX-E2
+[[ ${fields[7]:-} =~ ^[0-9]+\.[0-9]+$ && ${#fields[7]} -le 5 ]] || fail "OS version ${fields[7]:-}"
+expect_field 8 "disk serial" "$disk"
+expect_field 9 "CPU ID" "$cpu"
+expect_field 10 "BIOS serial" "$bios"
+expect_field 11 "system disk" "C,12ABCD,NTFS,3"
+
+if [ "$mode" = standin ] || [ "$mode" = standin-silent ]; then
+  expected_calls=$'wmic diskdrive get serialnumber\nwmic CPU get ProcessorID\nwmic bios get serialnumber'
+  [ "$(cat "$run/wmic-calls.log" 2>/dev/null)" = "$expected_calls" ] ||
+    fail "wmic command lines: $(cat "$run/wmic-calls.log" 2>/dev/null)"
+fi
+
+if [ $failures -ne 0 ]; then
+  echo "--- output (GBK shown as UTF-8) ---"
+  iconv -f GBK -t UTF-8 "$run/out.bin" | tr -d '\r'
+  echo "--- standard error ---"
+  cat "$run/err.txt"
+  exit 1
+fi
+echo "$mode: record [$record] as expected"

@@ -1,0 +1,38 @@
+// Disk serial, CPU ID and BIOS serial from wmic queries, with WMI itself as
+// the source when the wmic tool cannot be started.
+#pragma once
+
+namespace kolvex {
+
+// One query: the wmic command line, the WMI statement and property that
+// read the same value, and the most characters the item takes.
+struct WmicQuery {
+  const char* command;
+  const wchar_t* wmiStatement;
+  const wchar_t* wmiProperty;
+  int most;
+};
+
+extern const WmicQuery kDiskSerialQuery;
+extern const WmicQuery kCpuIdQuery;
+extern const WmicQuery kBiosSerialQuery;
+
+// The value rules that wmic output and WMI answers share: copies text into
+// out from its first byte and stops at a line feed, carriage return, blank,
+// the end of the text, or after most characters. Writes no NUL (the
+// caller's zero fill ends the value). Returns the characters copied.
+int CopyFirstValue(const char* text, char* out, int most);
+
+// The wmic parse: the first value starts right after the first "\r\n" of
+// the capture. A capture without one leaves out untouched.
+void ParseWmicCapture(const char* capture, char* out, int most);
+
+}  // namespace kolvex
+
+#if defined(_WIN32)
+// Each writes the value's characters into the caller's zero-filled buffer
+// (50 bytes in the run) and no NUL; nothing found leaves it untouched.
+void GetDiskSerialByWmic(char* out);
+void GetCpuSerial(char* out);
+void GetBIOSSerial(char* out);
+#endif
