@@ -103,6 +103,7 @@ void CaptureText::Finish() {
 #if defined(_WIN32)
 
 int executeCMD(const char* command, char* out) {
+  if (command == nullptr || out == nullptr) return -1;
   SECURITY_ATTRIBUTES inherit;
   std::memset(&inherit, 0, sizeof inherit);
   inherit.nLength = sizeof inherit;

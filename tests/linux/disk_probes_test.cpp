@@ -181,7 +181,8 @@ int FakeIoctl(int fd, unsigned long request, void* arg) {
   if (request == SG_IO) {
     g_fake->calls.push_back("inquiry " + g_fake->open[fd]);
     auto* h = static_cast<sg_io_hdr_t*>(arg);
-    std::memcpy(h->dxferp, d.page.data(), std::min<size_t>(d.page.size(), h->dxfer_len));
+    if (!d.page.empty())
+      std::memcpy(h->dxferp, d.page.data(), std::min<size_t>(d.page.size(), h->dxfer_len));
     if (d.senseBytes) {
       h->info = SG_INFO_CHECK;
       h->sb_len_wr = d.senseBytes;
