@@ -27,7 +27,7 @@ const char* const kSummaryFormats[kMaxItems] = {
 }  // namespace
 
 const RecordRules kLinuxRecordRules = {
-    "2",
+    C_LIN_VER,
     10,
     {kTimeRule, kIp1Rule, kIp2Rule, kMac1Rule, kMac2Rule,
      {50, 50, 9, 0x10},

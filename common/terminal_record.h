@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <ctime>
 
+// Terminal type of a Linux record.
+inline constexpr char C_LIN_VER[] = "2";
+
 namespace kolvex {
 
 // Compacts the text in buf[0, len) in place: leading and trailing blanks go,

@@ -4,9 +4,7 @@
 #include <mutex>
 
 #include "kolvex/kolvex.h"
-
-// Terminal type of a Linux record.
-inline constexpr char C_LIN_VER[] = "2";
+#include "terminal_record.h"
 
 namespace kolvex {
 

@@ -19,20 +19,6 @@ namespace {
 constexpr char kFirstDisk[] = "/dev/sda";
 constexpr char kFirstIdeDisk[] = "/dev/hda";
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ActiveKernel().close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 void SerialFromIdentity(const unsigned char identity[kIdentitySize], char* serial) {
@@ -117,7 +103,7 @@ void getIdeTypeDiskId(char* serial) {
   if (fd < 0) fd = ActiveKernel().open(kolvex::kFirstIdeDisk, O_RDONLY);
   if (fd < 0) return;
   {
-    kolvex::Descriptor disk(fd);
+    kolvex::KernelDescriptor disk(fd);
     if (ActiveKernel().ioctl(disk.fd(), HDIO_GET_IDENTITY, identity) != 0) return;
   }
   kolvex::SerialFromIdentity(identity, serial);
@@ -171,6 +157,6 @@ void GetScsiTypeHardDiskID(char* serial) {
   int fd = open_scsi_device(kolvex::kFirstDisk);
   if (fd < 0) fd = open_scsi_device(kolvex::kFirstIdeDisk);
   if (fd < 0) return;
-  kolvex::Descriptor disk(fd);
+  kolvex::KernelDescriptor disk(fd);
   scsi_inquiry_unit_serial_number(disk.fd(), serial);
 }

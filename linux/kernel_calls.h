@@ -17,4 +17,20 @@ struct KernelCalls {
 KernelCalls& ActiveKernel();
 const KernelCalls& SystemKernel();
 
+// Owns a descriptor from ActiveKernel() and closes it through the same table
+// on every path out of the probe.
+class KernelDescriptor {
+ public:
+  explicit KernelDescriptor(int fd) : fd_(fd) {}
+  ~KernelDescriptor() {
+    if (fd_ >= 0) ActiveKernel().close(fd_);
+  }
+  KernelDescriptor(const KernelDescriptor&) = delete;
+  KernelDescriptor& operator=(const KernelDescriptor&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
 }  // namespace kolvex

@@ -26,20 +26,6 @@ constexpr int kIpTextSize = 32;
 // them.
 void CopyText(char* out, const char* text) { std::memcpy(out, text, std::strlen(text)); }
 
-class Socket {
- public:
-  explicit Socket(int fd) : fd_(fd) {}
-  ~Socket() {
-    if (fd_ >= 0) ActiveKernel().close(fd_);
-  }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 void FormatMacText(const unsigned char hw[6], char text[kMacTextSize]) {
@@ -68,7 +54,7 @@ int getLocalMacInfo(char* mac1, char* mac2, char* ip1, char* ip2) {
     std::perror("socket");
     return -1;
   }
-  kolvex::Socket sock(fd);
+  kolvex::KernelDescriptor sock(fd);
 
   struct ifreq entries[kolvex::kInterfaceSlots];
   std::memset(entries, 0, sizeof entries);
