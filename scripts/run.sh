@@ -3,6 +3,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh build-essential cmake dmidecode lshw
-cmake -S . -B build -DKOLVEX_BUILD_TESTS=OFF >/dev/null
-cmake --build build -j"$(nproc)" --target kolvexforlinux >/dev/null
-exec build/linux/kolvexforlinux
+cmake -S . -B build-run -DKOLVEX_BUILD_TESTS=OFF -DKOLVEX_BUILD_BENCHMARKS=OFF >/dev/null
+cmake --build build-run -j"$(nproc)" --target kolvexforlinux >/dev/null
+exec build-run/linux/kolvexforlinux
