@@ -658,13 +658,13 @@ def assert_isolated(qemu_args):
         if arg in ("-net", "-nic"):
             raise RuntimeError(f"{arg} is not allowed; use -netdev hubport or user,restrict=on")
         if arg == "-netdev":
-            spec = qemu_args[i + 1]
-            kind = spec.split(",")[0]
+            netdev = qemu_args[i + 1]
+            kind = netdev.split(",")[0]
             if kind == "hubport":
                 continue
-            if kind == "user" and "restrict=on" in spec.split(","):
+            if kind == "user" and "restrict=on" in netdev.split(","):
                 continue
-            raise RuntimeError(f"-netdev {spec} is not isolated")
+            raise RuntimeError(f"-netdev {netdev} is not isolated")
 
 
 def boot(machine, qemu, kernel, initrd_path, work):
