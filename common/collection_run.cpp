@@ -29,8 +29,8 @@ namespace {
 
 class Run {
  public:
-  Run(const CollectorPlatform& platform)
-      : p_(platform), rules_(*platform.rules), record_(rules_) {}
+  explicit Run(const CollectorPlatform& platform)
+      : p_(platform), rules_(*platform.rules), record_(rules_), items_{} {}
 
   char* Fresh(ItemIndex index) {
     char* buf = items_.at(index);
@@ -41,7 +41,6 @@ class Run {
 
   int Go(char* out, int& len) {
     const StepMessages& m = *p_.messages;
-    std::memset(&items_, 0, sizeof items_);
 
     p_.logLine(m.collectStart);
 
