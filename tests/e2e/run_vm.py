@@ -59,6 +59,11 @@ class Run:
     expect: check.Expect
 
 
+def _as_root(expect):
+    """The program and the client, both as root, must report the same."""
+    return [Run("program", "program", 0, expect), Run("client", "client", 0, expect)]
+
+
 @dataclasses.dataclass
 class Capture:
     """A raw answer to record as test data (only with --record-data)."""
@@ -127,10 +132,7 @@ nic 52:54:00:ab:cd:01 192.168.100.23/24 up
         runs=[
             # Identity path: the kernel hands the 20-byte field back as is;
             # the double space folds to one before the cut at 16.
-            Run("program", "program", 0, check.Expect(
-                ip1="192.168.100.23", mac1="525400abcd01", name="terminal-", os=OS,
-                disk="SATA 0123456789A", cpu=CPU_ID, bios="VMSER-0123", flags=0)),
-            Run("client", "client", 0, check.Expect(
+            *_as_root(check.Expect(
                 ip1="192.168.100.23", mac1="525400abcd01", name="terminal-", os=OS,
                 disk="SATA 0123456789A", cpu=CPU_ID, bios="VMSER-0123", flags=0)),
             # An ordinary user may neither open /dev/sda nor read the DMI
@@ -194,11 +196,7 @@ ip link set tunl0 up
             # per socket; QEMU gives both sockets the same processor ID, so
             # the record alone cannot tell which line was taken (the
             # recorded two-line output serves the unit tests for that).
-            Run("program", "program", 0, check.Expect(
-                ip1="192.168.50.12", ip2="172.16.5.11", mac1="5254000000a2", mac2="5254000000a1",
-                name="(none)", os=OS, disk="VSCSI-SER-012345", cpu=CPU_ID, bios="SYS-42",
-                flags=0)),
-            Run("client", "client", 0, check.Expect(
+            *_as_root(check.Expect(
                 ip1="192.168.50.12", ip2="172.16.5.11", mac1="5254000000a2", mac2="5254000000a1",
                 name="(none)", os=OS, disk="VSCSI-SER-012345", cpu=CPU_ID, bios="SYS-42",
                 flags=0)),
@@ -253,10 +251,7 @@ hostname termnl-09
             # all. QEMU's default system serial is unset, dmidecode says
             # "Not Specified", and the first word of that is what the record
             # gets.
-            Run("program", "program", 0, check.Expect(
-                name="termnl-09", os=OS, disk="LSHWPATH42-ABCDE", cpu=CPU_ID, bios="Not",
-                flags=0xC)),
-            Run("client", "client", 0, check.Expect(
+            *_as_root(check.Expect(
                 name="termnl-09", os=OS, disk="LSHWPATH42-ABCDE", cpu=CPU_ID, bios="Not",
                 flags=0xC)),
         ],
@@ -291,10 +286,7 @@ nic 52:54:00:12:34:56 10.1.2.3/8 up
             # No /dev/sda nor /dev/hda: lshw decides, and this lshw lists the
             # NVMe serial on the controller (class storage), not under
             # -class disk: the item is empty and flagged.
-            Run("program", "program", 0, check.Expect(
-                ip1="10.1.2.3", mac1="525400123456", name="nvme-host", os=OS,
-                disk="", cpu=CPU_ID, bios="NVM3SYS", flags=0x40)),
-            Run("client", "client", 0, check.Expect(
+            *_as_root(check.Expect(
                 ip1="10.1.2.3", mac1="525400123456", name="nvme-host", os=OS,
                 disk="", cpu=CPU_ID, bios="NVM3SYS", flags=0x40)),
         ],
@@ -323,10 +315,7 @@ nic 52:54:00:00:be:ef 127.0.1.1/8 up
         runs=[
             # Only 127.0.0.1 itself is excluded: a loopback-range address on
             # an interface with a real hardware address is taken.
-            Run("program", "program", 0, check.Expect(
-                ip1="127.0.1.1", mac1="52540000beef", name="nodisk", os=OS,
-                disk="", cpu=CPU_ID, bios="ND-SERIAL", flags=0x40)),
-            Run("client", "client", 0, check.Expect(
+            *_as_root(check.Expect(
                 ip1="127.0.1.1", mac1="52540000beef", name="nodisk", os=OS,
                 disk="", cpu=CPU_ID, bios="ND-SERIAL", flags=0x40)),
         ],
