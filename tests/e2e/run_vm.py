@@ -26,6 +26,7 @@ import os
 import re
 import shlex
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -37,10 +38,6 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import check  # noqa: E402
 
 SKIP = 77
-
-# Generous against the 8-20 s a boot takes here; a guest that hangs (a
-# missing module, a payload that never returns) is killed at this point.
-GUEST_TIME_LIMIT_S = 150
 
 # Guest user for the unprivileged runs.
 GUEST_USER, GUEST_UID = "kolvex", 1000
@@ -84,6 +81,7 @@ class Machine:
     # Packed but loaded only where setup says "load_late", so that devices
     # probe in a fixed order (the first disk must become /dev/sda).
     late_modules: list = dataclasses.field(default_factory=list)
+    arch: str = "x86_64"
 
 
 def _nic(index, mac):
@@ -109,6 +107,9 @@ NVME_SERIAL = "NVME-SER-0001"
 LSHW_SERIAL = "LSHW  PATH 42-ABCDEF"          # 20 bytes, the whole field
 PROCESSOR_ID = "0x0123456789abcdef"            # dmidecode: ID: EF CD AB 89 67 45 23 01
 CPU_ID = "EFCDAB8967452301"
+ARM_SCSI_SERIAL = "ARM-VSCSI-SER-0042-LONG"
+ARM_NVME_SERIAL = "ARM-NVME-0007"
+ARM_SATA_SERIAL = "ARM SATA  0011223344"     # 20 bytes, the whole field
 
 MACHINES = {m.name: m for m in [
     Machine(
@@ -323,6 +324,59 @@ nic 52:54:00:00:be:ef 127.0.1.1/8 up
             Capture("lshw_disk_none.txt", "lshw -class disk", "output of 'lshw -class disk'"),
         ],
     ),
+    Machine(
+        name="arm64_virt",
+        arch="aarch64",
+        summary="aarch64 virt (cortex-a57, UEFI), virtio-scsi scsi-hd serial "
+                "'ARM-VSCSI-SER-0042-LONG' (/dev/sda), NVMe serial 'ARM-NVME-0007', AHCI SATA "
+                "disk serial 'ARM SATA  0011223344' (/dev/sdb), SMBIOS system serial "
+                "'A64-SN-7788-XYZ', processor-id 0x0123456789abcdef, two virtio NICs "
+                "(:01 10.64.0.11/24, :02 192.168.64.12/24), host name arm64-terminal",
+        qemu=["-machine", "virt", "-cpu", "cortex-a57", "-smp", "1",
+              *_null_disk("disk0"), *_null_disk("disk1"), *_null_disk("disk2"),
+              "-device", "virtio-scsi-pci,id=scsi0",
+              "-device", f"scsi-hd,drive=disk0,bus=scsi0.0,serial={ARM_SCSI_SERIAL}",
+              "-device", f"nvme,drive=disk1,serial={ARM_NVME_SERIAL}",
+              "-device", "ich9-ahci,id=ahci0",
+              "-device", f"ide-hd,drive=disk2,bus=ahci0.0,serial={ARM_SATA_SERIAL}",
+              "-smbios", "type=1,serial=A64-SN-7788-XYZ",
+              "-smbios", f"type=4,processor-id={PROCESSOR_ID}",
+              *_nic(0, "52:54:00:a6:40:01"), *_nic(1, "52:54:00:a6:40:02")],
+        modules=["virtio_scsi", "sd_mod", "sg", "nvme", "virtio_net"],
+        # AHCI after the SCSI scan, so the virtio-scsi disk is /dev/sda.
+        late_modules=["ahci"],
+        setup="""
+wait_node /dev/sda
+wait_node /dev/sg0
+wait_node /dev/nvme0n1
+load_late
+wait_node /dev/sdb
+wait_node /dev/sg1
+hostname arm64-terminal
+nic 52:54:00:a6:40:01 10.64.0.11/24 up
+nic 52:54:00:a6:40:02 192.168.64.12/24 up
+""",
+        runs=[
+            # The same kernel requests as on x86-64: the identity request is
+            # refused by the virtio-scsi disk, the unit serial number page
+            # answers; the walk takes eth1, then eth0.
+            *_as_root(check.Expect(
+                ip1="192.168.64.12", ip2="10.64.0.11", mac1="525400a64002", mac2="525400a64001",
+                name="arm64-ter", os=OS, disk="ARM-VSCSI-SER-00", cpu=CPU_ID, bios="A64-SN-778",
+                flags=0)),
+            # No CPUID on ARM: an ordinary user, who may not read the DMI
+            # tables, gets no CPU item at all.
+            Run("program_uid1000", "program", GUEST_UID, check.Expect(
+                ip1="192.168.64.12", ip2="10.64.0.11", mac1="525400a64002", mac2="525400a64001",
+                name="arm64-ter", os=OS, disk="", cpu="", bios="", flags=0x1C0)),
+        ],
+        captures=[
+            Capture("dmidecode_t4_arm64.txt", "dmidecode -t 4", "output of 'dmidecode -t 4'"),
+            Capture("dmidecode_t4_arm64_grep.txt", "dmidecode -t 4 | grep ID",
+                    "output of 'dmidecode -t 4 | grep ID'"),
+            Capture("lshw_disk_arm64.txt", "lshw -class disk", "output of 'lshw -class disk'"),
+        ],
+    ),
 ]}
 
 
@@ -334,66 +388,230 @@ class Skip(Exception):
     pass
 
 
-def find_kernel():
-    """(release, vmlinuz, modules dir) of the kernel to boot.
+@dataclasses.dataclass
+class Arch:
+    """What differs between the emulated architectures."""
+    qemu: str                # system emulator
+    qemu_package: str        # the Debian package that has it
+    triplet: str             # multiarch library directory name
+    console: str             # the kernel's console device
+    firmware: str = ""       # UEFI firmware (SMBIOS tables come from it on ARM)
+    firmware_package: str = ""
+    # Modules the output channel needs, loaded before anything else.
+    channel_modules: list = dataclasses.field(default_factory=list)
+    # Guest shell lines that open file descriptor 3 on the output channel.
+    channel_open: str = ""
+    virtio_channel: bool = False
+    # Kills a guest that hangs (a missing module, a payload that never
+    # returns); generous against the boot times measured here.
+    time_limit_s: int = 150
 
-    The running kernel when its image and modules are installed, else the
-    newest installed linux-image (a container's host kernel is usually not).
+
+ARCHES = {
+    # The second 16550 port carries the outputs.
+    "x86_64": Arch(qemu="qemu-system-x86_64", qemu_package="qemu-system-x86",
+                   triplet="x86_64-linux-gnu", console="ttyS0",
+                   channel_open="stty -F /dev/ttyS1 raw -echo 2>/dev/null\n"
+                                "exec 3>/dev/ttyS1\n"),
+    # virt has one UART, the console; the outputs go through a virtio serial
+    # port, which has no line discipline at all.
+    "aarch64": Arch(qemu="qemu-system-aarch64", qemu_package="qemu-system-arm",
+                    triplet="aarch64-linux-gnu", console="ttyAMA0",
+                    firmware="/usr/share/qemu-efi-aarch64/QEMU_EFI.fd",
+                    firmware_package="qemu-efi-aarch64",
+                    channel_modules=["virtio_pci", "virtio_console"],
+                    channel_open="wait_node /dev/vport0p1\nexec 3>/dev/vport0p1\n",
+                    virtio_channel=True, time_limit_s=400),
+}
+
+
+def qemu_channel_args(arch, console, channel):
+    """The console and the output channel, both into files on the host."""
+    if arch.virtio_channel:
+        return ["-serial", f"file:{console}",
+                "-chardev", f"file,id=channel,path={channel}",
+                "-device", "virtio-serial-pci,id=vser0",
+                "-device", "virtserialport,bus=vser0.0,nr=1,chardev=channel,name=kolvex.0"]
+    return ["-serial", f"file:{console}", "-serial", f"file:{channel}"]
+
+
+def release_key(rel):
+    return [int(x) if x.isdigit() else x for x in re.split(r"[.-]", rel)]
+
+
+def find_kernel(root):
+    """(release, vmlinuz, modules dir) of the kernel to boot, from the guest root.
+
+    On the host's own root the running kernel when its image and modules are
+    installed, else the newest installed linux-image (a container's host
+    kernel is usually not); in an unpacked root the newest one there.
     """
     def usable(rel):
-        return (os.path.isfile(f"/boot/vmlinuz-{rel}")
-                and os.path.isfile(f"/lib/modules/{rel}/modules.dep"))
+        return (os.path.isfile(os.path.join(root, f"boot/vmlinuz-{rel}"))
+                and os.path.isfile(os.path.join(root, f"lib/modules/{rel}/modules.dep")))
 
     candidates = []
     running = os.uname().release
-    if usable(running):
+    if root == "/" and usable(running):
         candidates.append(running)
-    if os.path.isdir("/lib/modules"):
-        others = [r for r in os.listdir("/lib/modules") if r != running and usable(r)]
-        others.sort(key=lambda r: [int(x) if x.isdigit() else x for x in re.split(r"[.-]", r)],
-                    reverse=True)
-        candidates.extend(others)
+    moddirs = os.path.join(root, "lib/modules")
+    if os.path.isdir(moddirs):
+        others = [r for r in os.listdir(moddirs) if r != running and usable(r)]
+        candidates.extend(sorted(others, key=release_key, reverse=True))
     if not candidates:
-        raise Skip("no kernel with /boot/vmlinuz-* and /lib/modules/*/modules.dep "
-                   "(install linux-image-amd64)")
+        raise Skip(f"no kernel with {root}/boot/vmlinuz-* and {root}/lib/modules/*/modules.dep")
     rel = candidates[0]
-    image = f"/boot/vmlinuz-{rel}"
+    image = os.path.join(root, f"boot/vmlinuz-{rel}")
     if not os.access(image, os.R_OK):
         raise Skip(f"{image} is not readable by this user")
-    return rel, image, f"/lib/modules/{rel}"
+    return rel, image, os.path.join(root, f"lib/modules/{rel}")
 
 
-def find_qemu():
-    qemu = shutil.which("qemu-system-x86_64")
+def find_qemu(arch):
+    qemu = shutil.which(arch.qemu)
     if not qemu:
-        raise Skip("qemu-system-x86_64 not found (install qemu-system-x86)")
+        raise Skip(f"{arch.qemu} not found (install {arch.qemu_package})")
+    if arch.firmware and not os.path.isfile(arch.firmware):
+        raise Skip(f"{arch.firmware} not found (install {arch.firmware_package})")
     return qemu
 
 
-def find_busybox():
-    for path in ("/bin/busybox", "/usr/bin/busybox"):
-        if os.path.isfile(path) and not shared_libraries(path):
-            return path
-    raise Skip("no static busybox (install busybox-static)")
+def in_root(root, path):
+    """Host path of the guest path, following symbolic links inside root."""
+    parts = [p for p in path.split("/") if p]
+    done = []
+    hops = 0
+    while parts:
+        part = parts.pop(0)
+        if part == "..":
+            done = done[:-1]
+            continue
+        host = os.path.join(root, *done, part)
+        if os.path.islink(host):
+            hops += 1
+            if hops > 40:
+                raise RuntimeError(f"symbolic link loop at {host}")
+            target = os.readlink(host)
+            if target.startswith("/"):
+                done = []
+            parts = [p for p in target.split("/") if p] + parts
+            continue
+        done.append(part)
+    return os.path.join(root, *done)
 
 
-def find_tool(name):
-    for d in ("/usr/sbin", "/usr/bin", "/sbin", "/bin"):
-        path = os.path.join(d, name)
-        if os.path.isfile(path) and os.access(path, os.X_OK):
-            return path
-    raise Skip(f"{name} not found")
+def find_busybox(root):
+    for path in ("bin/busybox", "usr/bin/busybox"):
+        host = in_root(root, path)
+        if os.path.isfile(host) and read_elf(host).interp is None:
+            return host
+    raise Skip(f"no static busybox in {root} (busybox-static)")
 
 
-def shared_libraries(binary):
-    """Absolute paths of the shared objects the binary loads, interpreter included."""
-    out = subprocess.run(["ldd", binary], capture_output=True, text=True)
-    libs = []
-    for line in out.stdout.splitlines():
-        m = re.search(r"=>\s*(/\S+)", line) or re.match(r"\s*(/\S+)\s+\(", line)
-        if m:
-            libs.append(m.group(1))
-    return libs
+def find_tool(root, name):
+    """(guest path, host path) of a tool of the guest root."""
+    for d in ("usr/sbin", "usr/bin", "sbin", "bin"):
+        host = in_root(root, os.path.join(d, name))
+        if os.path.isfile(host) and os.access(host, os.X_OK):
+            return "/" + os.path.join(d, name), host
+    raise Skip(f"{name} not found in {root}")
+
+
+@dataclasses.dataclass
+class Elf:
+    interp: str          # the program interpreter; None for a static program
+    needed: list         # DT_NEEDED names
+    runpath: list        # DT_RUNPATH or DT_RPATH directories
+
+
+def read_elf(path):
+    """The dynamic-linking facts of a 64-bit little-endian ELF file.
+
+    Read here rather than asked of ldd: ldd runs the host's loader, which
+    cannot load another architecture's programs.
+    """
+    with open(path, "rb") as f:
+        data = f.read()
+    if data[:4] != b"\x7fELF" or data[4] != 2 or data[5] != 1:
+        raise RuntimeError(f"{path}: not a 64-bit little-endian ELF file")
+    phoff, = struct.unpack_from("<Q", data, 0x20)
+    phentsize, phnum = struct.unpack_from("<HH", data, 0x36)
+    interp, dynamic, loads = None, None, []
+    for i in range(phnum):
+        ptype, _, offset, vaddr, _, filesz, _, _ = struct.unpack_from(
+            "<IIQQQQQQ", data, phoff + i * phentsize)
+        if ptype == 3:      # PT_INTERP
+            interp = data[offset:offset + filesz].rstrip(b"\0").decode()
+        elif ptype == 2:    # PT_DYNAMIC
+            dynamic = (offset, filesz)
+        elif ptype == 1:    # PT_LOAD
+            loads.append((vaddr, offset, filesz))
+    needed, runpath = [], []
+    if dynamic is None:
+        return Elf(interp, needed, runpath)
+
+    def file_offset(addr):
+        for vaddr, offset, filesz in loads:
+            if vaddr <= addr < vaddr + filesz:
+                return addr - vaddr + offset
+        raise RuntimeError(f"{path}: address {addr:#x} outside every segment")
+
+    entries, strtab = [], None
+    for pos in range(dynamic[0], dynamic[0] + dynamic[1], 16):
+        tag, value = struct.unpack_from("<qQ", data, pos)
+        if tag == 0:        # DT_NULL
+            break
+        if tag == 5:        # DT_STRTAB
+            strtab = file_offset(value)
+        entries.append((tag, value))
+
+    def string(off):
+        return data[strtab + off:data.index(b"\0", strtab + off)].decode()
+
+    for tag, value in entries:
+        if tag == 1:                    # DT_NEEDED
+            needed.append(string(value))
+        elif tag in (15, 29):           # DT_RPATH, DT_RUNPATH
+            runpath += [d for d in string(value).split(":") if d]
+    return Elf(interp, needed, runpath)
+
+
+def shared_libraries(binary, root, triplet):
+    """(guest path, host path) of every shared object the binary loads.
+
+    Libraries come from the guest root's standard directories, or from the
+    binary's own run path where that is a host directory (the build tree).
+    """
+    found = {}
+    standard = [f"/lib/{triplet}", f"/usr/lib/{triplet}", "/lib", "/usr/lib"]
+
+    def visit(path, runpath_of_parent):
+        elf = read_elf(path)
+        wanted = []
+        if elf.interp:
+            wanted.append(elf.interp)
+        for name in elf.needed:
+            for d in elf.runpath + runpath_of_parent:
+                if not d.startswith("$") and os.path.isfile(os.path.join(d, name)):
+                    wanted.append(os.path.join(d, name))
+                    break
+            else:
+                for d in standard:
+                    if os.path.isfile(in_root(root, os.path.join(d, name))):
+                        wanted.append(os.path.join(d, name))
+                        break
+                else:
+                    raise Skip(f"{name}, needed by {path}, not found in {root}")
+        for guest in wanted:
+            if guest in found:
+                continue
+            host = (os.path.realpath(guest) if any(guest.startswith(d + "/")
+                    for d in elf.runpath + runpath_of_parent) else in_root(root, guest))
+            found[guest] = host
+            visit(host, elf.runpath)
+
+    visit(binary, [])
+    return sorted(found.items())
 
 
 # --------------------------------------------------------------------------
@@ -431,12 +649,12 @@ class Image:
         self._parents(path + "/x")
         self.entries[path.strip("/")] = (mode, b"")
 
-    def add_binary(self, path, source):
-        """A program and every shared object it needs, at the host's paths."""
+    def add_binary(self, path, source, root, triplet):
+        """A program and every shared object it needs, at their guest paths."""
         self.add_file(path, source, 0o100755)
-        for lib in shared_libraries(source):
-            if lib.strip("/") not in self.entries:
-                self.add_file(lib, os.path.realpath(lib), 0o100755)
+        for guest, host in shared_libraries(source, root, triplet):
+            if guest.strip("/") not in self.entries:
+                self.add_file(guest, host, 0o100755)
 
     def cpio(self):
         out = bytearray()
@@ -526,10 +744,9 @@ export HOME=/root
 mkdir -p /tmp/out
 chmod 1777 /tmp
 
-# Outputs travel base64-encoded over the second serial port, so the tty's
-# line discipline cannot alter the collector's bytes.
-stty -F /dev/ttyS1 raw -echo 2>/dev/null
-exec 3>/dev/ttyS1
+# Outputs travel base64-encoded over a channel of their own (a second
+# serial port or a virtio port), so no line discipline can alter the
+# collector's bytes.
 note() { echo "@@note $*" >&3; }
 emit() { echo "@@begin $1" >&3; base64 "$2" >&3; echo "@@end $1" >&3; }
 
@@ -538,15 +755,18 @@ load_list() {
     insmod "/lib/modules/$m" || note "insmod $m failed"
   done < "$1"
 }
-load_list /etc/e2e/modules
 load_late() { load_list /etc/e2e/late_modules; }
 
-# Disk nodes appear some time after insmod returns (NVMe, SCSI scan).
+# Device nodes appear some time after insmod returns (NVMe, SCSI scan).
 wait_node() {
   i=0
   while [ ! -e "$1" ] && [ $i -lt 150 ]; do sleep 0.1; i=$((i+1)); done
   [ -e "$1" ] || note "node $1 did not appear"
 }
+
+load_list /etc/e2e/channel_modules
+@CHANNEL_OPEN@
+load_list /etc/e2e/modules
 
 # nic MAC ADDRESS/PREFIX|none up|down: configure the interface with that MAC.
 nic() {
@@ -596,29 +816,35 @@ poweroff -f
 PROGRAMS = {"program": "kolvexforlinux", "client": "kolvex-e2e-client"}
 
 
-def build_initramfs(machine, args, moddir, record):
+def build_initramfs(machine, arch, args, moddir, record):
     img = Image()
-    busybox = find_busybox()
+    root = args.guest_root
+    busybox = find_busybox(root)
     img.add_file("bin/busybox", busybox, 0o100755)
     img.add_symlink("bin/sh", "busybox")
-    img.add_binary("usr/local/bin/kolvexforlinux", args.program)
-    img.add_binary("usr/local/bin/kolvex-e2e-client", args.client)
-    img.add_binary("usr/local/bin/kolvex-e2e-capture", args.capture_tool)
+    img.add_binary("usr/local/bin/kolvexforlinux", args.program, root, arch.triplet)
+    img.add_binary("usr/local/bin/kolvex-e2e-client", args.client, root, arch.triplet)
+    img.add_binary("usr/local/bin/kolvex-e2e-capture", args.capture_tool, root, arch.triplet)
     # The collector runs its commands through the shell; GNU grep rather
     # than busybox's, as on the machines it is made for.
     for tool in ("dmidecode", "lshw", "grep"):
-        path = find_tool(tool)
-        img.add_binary(path, path)
+        guest, host = find_tool(root, tool)
+        img.add_binary(guest, host, root, arch.triplet)
     for d in ("dev", "proc", "sys", "tmp", "root", "etc/e2e"):
         img.add_dir(d)
     img.add_bytes("etc/passwd", f"root:x:0:0:root:/root:/bin/sh\n"
                   f"{GUEST_USER}:x:{GUEST_UID}:{GUEST_UID}::/tmp:/bin/sh\n".encode())
     img.add_bytes("etc/group", f"root:x:0:\n{GUEST_USER}:x:{GUEST_UID}:\n".encode())
 
-    early = resolve_modules(moddir, machine.modules)
-    late = [m for m in resolve_modules(moddir, machine.modules + machine.late_modules)
-            if m not in early]
-    for listing, modules in (("modules", early), ("late_modules", late)):
+    # Each list loads only what the lists before it have not.
+    lists, names, loaded = [], [], []
+    for listing, more in (("channel_modules", arch.channel_modules),
+                          ("modules", machine.modules), ("late_modules", machine.late_modules)):
+        names += more
+        modules = [m for m in resolve_modules(moddir, names) if m not in loaded]
+        loaded += modules
+        lists.append((listing, modules))
+    for listing, modules in lists:
         load = []
         for rel in modules:
             plain = re.sub(r"\.(xz|zst|gz)$", "", rel)
@@ -626,7 +852,7 @@ def build_initramfs(machine, args, moddir, record):
             load.append(plain)
         img.add_bytes(f"etc/e2e/{listing}", "".join(m + "\n" for m in load).encode())
 
-    script = [INIT_HEAD, machine.setup]
+    script = [INIT_HEAD.replace("@CHANNEL_OPEN@", arch.channel_open), machine.setup]
     for run in machine.runs:
         script.append(f"run {run.name} {run.uid} {PROGRAMS[run.kind]}\n")
     if record:
@@ -656,15 +882,16 @@ def assert_isolated(qemu_args):
             raise RuntimeError(f"-netdev {netdev} is not isolated")
 
 
-def boot(machine, qemu, kernel, initrd_path, work):
+def boot(machine, arch, qemu, kernel, initrd_path, work):
     assert_isolated(machine.qemu)
     console = os.path.join(work, "console.log")
     channel = os.path.join(work, "channel.log")
+    firmware = ["-bios", arch.firmware] if arch.firmware else []
     cmd = [qemu, "-nodefaults", "-accel", "tcg", "-m", "512", "-display", "none",
-           "-no-reboot",
+           "-no-reboot", *firmware,
            "-kernel", kernel, "-initrd", initrd_path,
-           "-append", "console=ttyS0 panic=-1 loglevel=4 tsc=unstable",
-           "-serial", f"file:{console}", "-serial", f"file:{channel}",
+           "-append", f"console={arch.console} panic=-1 loglevel=4 tsc=unstable",
+           *qemu_channel_args(arch, console, channel),
            *machine.qemu]
     with open(os.path.join(work, "qemu.cmd"), "w") as f:
         f.write(shlex.join(cmd) + "\n")
@@ -672,11 +899,11 @@ def boot(machine, qemu, kernel, initrd_path, work):
     with open(os.path.join(work, "qemu.stderr"), "wb") as err:
         proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=err, stderr=err)
         try:
-            proc.wait(timeout=GUEST_TIME_LIMIT_S)
+            proc.wait(timeout=arch.time_limit_s)
         except subprocess.TimeoutExpired:
             proc.kill()
             proc.wait()
-            raise RuntimeError(f"guest still running after {GUEST_TIME_LIMIT_S} s; "
+            raise RuntimeError(f"guest still running after {arch.time_limit_s} s; "
                                f"see {console}")
     elapsed = time.monotonic() - start
     with open(channel, "rb") as f:
@@ -721,18 +948,26 @@ def main():
     ap.add_argument("--program", required=True, help="built kolvexforlinux")
     ap.add_argument("--client", required=True, help="built kolvex-e2e-client")
     ap.add_argument("--capture-tool", required=True, help="built kolvex-e2e-capture")
+    ap.add_argument("--arch", choices=sorted(ARCHES), default="x86_64",
+                    help="architecture of the program, the client and the guest")
+    ap.add_argument("--guest-root", default="/",
+                    help="where the guest's kernel, modules, busybox, tools and libraries "
+                         "come from (an unpacked root for another architecture)")
     ap.add_argument("--work-dir", help="keeps the initramfs, logs and outputs here")
     ap.add_argument("--record-data", metavar="DIR",
                     help="also record raw kernel answers and tool outputs into DIR")
     args = ap.parse_args()
     machine = MACHINES[args.machine]
+    arch = ARCHES[args.arch]
+    if machine.arch != args.arch:
+        ap.error(f"machine {machine.name} is an {machine.arch} machine")
 
     try:
-        qemu = find_qemu()
-        release, kernel, moddir = find_kernel()
-        find_busybox()
+        qemu = find_qemu(arch)
+        release, kernel, moddir = find_kernel(args.guest_root)
+        find_busybox(args.guest_root)
         for tool in ("dmidecode", "lshw", "grep"):
-            find_tool(tool)
+            find_tool(args.guest_root, tool)
     except Skip as why:
         print(f"SKIP: {why}")
         return SKIP
@@ -744,7 +979,7 @@ def main():
             os.remove(os.path.join(work, stale))
 
     try:
-        initrd = build_initramfs(machine, args, moddir, bool(args.record_data))
+        initrd = build_initramfs(machine, arch, args, moddir, bool(args.record_data))
     except Skip as why:
         print(f"SKIP: {why}")
         return SKIP
@@ -755,7 +990,7 @@ def main():
     print(f"machine {machine.name}: {machine.summary}")
     print(f"kernel {release}, initramfs {len(initrd) // 1024} KiB, work dir {work}")
     try:
-        raw, elapsed = boot(machine, qemu, kernel, initrd_path, work)
+        raw, elapsed = boot(machine, arch, qemu, kernel, initrd_path, work)
     except RuntimeError as why:
         print(f"FAILED: {why}")
         return 1
