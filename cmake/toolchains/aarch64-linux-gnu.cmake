@@ -7,7 +7,9 @@ set(_kolvex_triple aarch64-linux-gnu)
 set(CMAKE_C_COMPILER ${_kolvex_triple}-gcc)
 set(CMAKE_CXX_COMPILER ${_kolvex_triple}-g++)
 
-set(CMAKE_FIND_ROOT_PATH /usr/${_kolvex_triple})
+# Appended, so that a client project can add the prefix it installed kolvex
+# into (-DCMAKE_FIND_ROOT_PATH=PREFIX).
+list(APPEND CMAKE_FIND_ROOT_PATH /usr/${_kolvex_triple})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
