@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""The checker must reject wrong collector output, not only accept right output.
+"""The checker must reject wrong collector output, not only accept right output;
+the harness must put the right files into the guest.
 
 Fixtures are real outputs of the sata_ahci machine (tests/e2e/fixtures); each
 case damages one thing a faulty collector could get wrong and expects the
@@ -8,12 +9,14 @@ checker to name it.
 
 import os
 import sys
+import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.dont_write_bytecode = True
 sys.path.insert(0, HERE)
 import check  # noqa: E402
+import run_vm  # noqa: E402
 
 # Guest clock around the recorded runs.
 PROGRAM_T0, PROGRAM_T1 = 1796640309, 1796640310
@@ -159,6 +162,155 @@ class ClientOutput(unittest.TestCase):
         found = self.problems(self.unprivileged, SATA)
         for item in ("disk", "cpu", "bios", "flags", "status byte"):
             self.assertTrue(any(item in p for p in found), f"{item}: {found}")
+
+
+# --------------------------------------------------------------------------
+# The harness's reading of another architecture's programs: which shared
+# objects go into the guest, read from the ELF files rather than from ldd.
+# --------------------------------------------------------------------------
+
+def make_elf(interp=None, needed=(), runpath=None, rpath=None, base=0x10000):
+    """A minimal 64-bit little-endian ELF image: one PT_LOAD mapping the whole
+    file at base (so addresses differ from file offsets), PT_INTERP and
+    PT_DYNAMIC as asked."""
+    strtab = b"\0"
+    offsets = {}
+    for name in list(needed) + [runpath, rpath]:
+        if name is not None and name not in offsets:
+            offsets[name] = len(strtab)
+            strtab += name.encode() + b"\0"
+    dyn = [(1, offsets[n]) for n in needed]
+    if runpath is not None:
+        dyn.append((29, offsets[runpath]))
+    if rpath is not None:
+        dyn.append((15, offsets[rpath]))
+    phnum = 3 if interp else 2
+    interp_off = 64 + phnum * 56
+    interp_bytes = interp.encode() + b"\0" if interp else b""
+    strtab_off = interp_off + len(interp_bytes)
+    dyn_off = strtab_off + len(strtab)
+    dyn.insert(0, (5, base + strtab_off))           # DT_STRTAB, an address
+    dynamic = b"".join(run_vm.struct.pack("<qQ", t, v) for t, v in dyn + [(0, 0)])
+    size = dyn_off + len(dynamic)
+    header = bytearray(64)
+    header[:8] = b"\x7fELF\x02\x01\x01\x00"
+    run_vm.struct.pack_into("<Q", header, 0x20, 64)
+    run_vm.struct.pack_into("<HH", header, 0x36, 56, phnum)
+    phdr = lambda t, off, size: run_vm.struct.pack("<IIQQQQQQ", t, 4, off, base + off, 0,
+                                                   size, size, 8)
+    phdrs = phdr(1, 0, size) + phdr(2, dyn_off, len(dynamic))
+    if interp:
+        phdrs += phdr(3, interp_off, len(interp_bytes))
+    return bytes(header) + phdrs + interp_bytes + strtab + dynamic
+
+
+class ElfReading(unittest.TestCase):
+    def test_dynamic_facts(self):
+        cases = [
+            # (what, image, interpreter, needed, run path)
+            ("static program", make_elf(), None, [], []),
+            ("interpreter and needed in order",
+             make_elf("/lib/ld-linux-aarch64.so.1", ["libkolvex.so.1", "libc.so.6"]),
+             "/lib/ld-linux-aarch64.so.1", ["libkolvex.so.1", "libc.so.6"], []),
+            # The string table is found through its address, not its offset.
+            ("string table at an address", make_elf(needed=["libc.so.6"], base=0x400000),
+             None, ["libc.so.6"], []),
+            ("run path split at colons", make_elf(needed=["a.so"], runpath="/b/one:/b/two"),
+             None, ["a.so"], ["/b/one", "/b/two"]),
+            ("old-style RPATH", make_elf(needed=["a.so"], rpath="/b/old"), None, ["a.so"],
+             ["/b/old"]),
+        ]
+        with tempfile.TemporaryDirectory() as d:
+            for what, image, interp, needed, runpath in cases:
+                with self.subTest(what):
+                    path = os.path.join(d, "elf")
+                    with open(path, "wb") as f:
+                        f.write(image)
+                    self.assertEqual(run_vm.read_elf(path), run_vm.Elf(interp, needed, runpath))
+
+    def test_other_files_are_refused(self):
+        with tempfile.TemporaryDirectory() as d:
+            for what, image in (("32-bit", b"\x7fELF\x01\x01" + bytes(58)),
+                                ("big-endian", b"\x7fELF\x02\x02" + bytes(58)),
+                                ("script", b"#!/bin/sh\n" + bytes(60))):
+                with self.subTest(what):
+                    path = os.path.join(d, "f")
+                    with open(path, "wb") as f:
+                        f.write(image)
+                    with self.assertRaises(RuntimeError):
+                        run_vm.read_elf(path)
+
+
+class GuestRoot(unittest.TestCase):
+    """An unpacked root laid out like Debian's arm64 packages (usrmerge links,
+    absolute and relative symbolic links), and a build tree outside it."""
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.root = os.path.join(self.tmp.name, "root")
+        self.build = os.path.join(self.tmp.name, "build")
+        t = "aarch64-linux-gnu"
+        for d in (f"usr/lib/{t}", "usr/bin"):
+            os.makedirs(os.path.join(self.root, d))
+        os.makedirs(self.build)
+        os.symlink("usr/lib", os.path.join(self.root, "lib"))
+        self.put(f"usr/lib/{t}/ld-linux-aarch64.so.1", make_elf())
+        # The loader's well-known name points at its real place absolutely.
+        os.symlink(f"/lib/{t}/ld-linux-aarch64.so.1",
+                   os.path.join(self.root, f"usr/lib/ld-linux-aarch64.so.1"))
+        self.put(f"usr/lib/{t}/libc.so.6", make_elf())
+        self.put(f"usr/lib/{t}/libstdc++.so.6.0.30", make_elf(needed=["libc.so.6"]))
+        os.symlink("libstdc++.so.6.0.30", os.path.join(self.root, f"usr/lib/{t}/libstdc++.so.6"))
+        self.put(os.path.join(self.build, "libkolvex.so.1"),
+                 make_elf(needed=["libstdc++.so.6", "libc.so.6"]))
+        self.program = os.path.join(self.build, "kolvexforlinux")
+        self.put(self.program, make_elf("/lib/ld-linux-aarch64.so.1",
+                                        ["libkolvex.so.1", "libc.so.6"], runpath=self.build))
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def put(self, path, data):
+        path = os.path.join(self.root, path)
+        with open(path, "wb") as f:
+            f.write(data)
+
+    def test_links_resolve_inside_the_root(self):
+        r, t = self.root, "aarch64-linux-gnu"
+        cases = [
+            ("usrmerge directory link", f"/lib/{t}/libc.so.6", f"{r}/usr/lib/{t}/libc.so.6"),
+            ("absolute link stays in the root", "/lib/ld-linux-aarch64.so.1",
+             f"{r}/usr/lib/{t}/ld-linux-aarch64.so.1"),
+            ("relative link", f"/usr/lib/{t}/libstdc++.so.6", f"{r}/usr/lib/{t}/libstdc++.so.6.0.30"),
+            ("parent directory", f"/usr/bin/../lib/{t}/libc.so.6", f"{r}/usr/lib/{t}/libc.so.6"),
+            ("no such file", "/usr/bin/none", f"{r}/usr/bin/none"),
+        ]
+        for what, guest, host in cases:
+            with self.subTest(what):
+                self.assertEqual(run_vm.in_root(r, guest), host)
+
+    def test_link_loop_is_refused(self):
+        os.symlink("b", os.path.join(self.root, "a"))
+        os.symlink("a", os.path.join(self.root, "b"))
+        with self.assertRaises(RuntimeError):
+            run_vm.in_root(self.root, "/a/x")
+
+    def test_libraries_from_the_build_tree_and_the_root(self):
+        t = "aarch64-linux-gnu"
+        got = run_vm.shared_libraries(self.program, self.root, t)
+        self.assertEqual(got, sorted([
+            ("/lib/ld-linux-aarch64.so.1", f"{self.root}/usr/lib/{t}/ld-linux-aarch64.so.1"),
+            # Found through the program's run path, at its host path.
+            (f"{self.build}/libkolvex.so.1", f"{self.build}/libkolvex.so.1"),
+            (f"/lib/{t}/libc.so.6", f"{self.root}/usr/lib/{t}/libc.so.6"),
+            # Needed only by libkolvex, a library of the build tree.
+            (f"/lib/{t}/libstdc++.so.6", f"{self.root}/usr/lib/{t}/libstdc++.so.6.0.30"),
+        ]))
+
+    def test_missing_library_skips_with_its_name(self):
+        os.remove(os.path.join(self.root, "usr/lib/aarch64-linux-gnu/libstdc++.so.6.0.30"))
+        with self.assertRaisesRegex(run_vm.Skip, r"libstdc\+\+\.so\.6"):
+            run_vm.shared_libraries(self.program, self.root, "aarch64-linux-gnu")
 
 
 if __name__ == "__main__":

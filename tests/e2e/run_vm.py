@@ -585,32 +585,28 @@ def shared_libraries(binary, root, triplet):
     found = {}
     standard = [f"/lib/{triplet}", f"/usr/lib/{triplet}", "/lib", "/usr/lib"]
 
-    def visit(path, runpath_of_parent):
+    def visit(path):
         elf = read_elf(path)
-        wanted = []
-        if elf.interp:
-            wanted.append(elf.interp)
+        wanted = [(elf.interp, in_root(root, elf.interp))] if elf.interp else []
         for name in elf.needed:
-            for d in elf.runpath + runpath_of_parent:
+            for d in elf.runpath:
                 if not d.startswith("$") and os.path.isfile(os.path.join(d, name)):
-                    wanted.append(os.path.join(d, name))
+                    wanted.append((os.path.join(d, name), os.path.realpath(os.path.join(d, name))))
                     break
             else:
                 for d in standard:
-                    if os.path.isfile(in_root(root, os.path.join(d, name))):
-                        wanted.append(os.path.join(d, name))
+                    guest = os.path.join(d, name)
+                    if os.path.isfile(in_root(root, guest)):
+                        wanted.append((guest, in_root(root, guest)))
                         break
                 else:
                     raise Skip(f"{name}, needed by {path}, not found in {root}")
-        for guest in wanted:
-            if guest in found:
-                continue
-            host = (os.path.realpath(guest) if any(guest.startswith(d + "/")
-                    for d in elf.runpath + runpath_of_parent) else in_root(root, guest))
-            found[guest] = host
-            visit(host, elf.runpath)
+        for guest, host in wanted:
+            if guest not in found:
+                found[guest] = host
+                visit(host)
 
-    visit(binary, [])
+    visit(binary)
     return sorted(found.items())
 
 
