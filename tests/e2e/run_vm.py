@@ -1,16 +1,20 @@
 #!/usr/bin/env python3
 """Runs the collector on an emulated machine and checks what it reports.
 
-One invocation boots one machine of MACHINES with qemu-system-x86_64 under
-software emulation: Debian's kernel, and an initramfs packed here from
-busybox-static, the collector's test program, our client of libkolvex, the
-capture tool, dmidecode, lshw, grep, their shared libraries and the kernel
-modules that the machine's hardware needs. The guest's /init loads the
-modules, sets up host name and interfaces, runs the payload, sends every
-output over the second serial port (base64 between markers) and powers off.
-check.py then verifies each run against the machine's expectations.
+One invocation boots one machine of MACHINES under software emulation
+(qemu-system-x86_64, or qemu-system-aarch64 with UEFI firmware for --arch
+aarch64): Debian's kernel, and an initramfs packed here from busybox-static,
+the collector's test program, our client of libkolvex, the capture tool,
+dmidecode, lshw, grep, their shared libraries and the kernel modules that
+the machine's hardware needs. Kernel, modules, busybox, tools and libraries
+come from --guest-root: the host itself, or an unpacked root of the
+guest's architecture. The guest's /init loads the modules, sets up host
+name and interfaces, runs the payload, sends every output over a channel of
+its own (base64 between markers) and powers off. check.py then verifies
+each run against the machine's expectations.
 
-Exit status: 0 pass, 1 fail, 77 skipped (no qemu, kernel or static busybox).
+Exit status: 0 pass, 1 fail, 77 skipped (no qemu, firmware, kernel or static
+busybox).
 
 With --record-data DIR the guest also records the raw kernel answers and tool
 outputs of the machine into DIR (test data for the unit tests).
