@@ -35,7 +35,7 @@ if [ -z "$kernel_pkg" ]; then
 fi
 for pkg in "${arm64_packages[@]}" "$kernel_pkg"; do
   ls "$cache/${pkg}_"*_arm64.deb >/dev/null 2>&1 ||
-    (cd "$cache" && apt-get download -qq "$pkg:arm64")
+    (cd "$cache" && apt-get download -qq -o APT::Sandbox::User=root "$pkg:arm64")
 done
 runtime=(libc6 libstdc++6 libgcc-s1)
 if [ ! -e "$root/.unpacked" ] || [ -n "$(find "$cache" -newer "$root/.unpacked" -name '*.deb')" ]; then
@@ -45,6 +45,7 @@ if [ ! -e "$root/.unpacked" ] || [ -n "$(find "$cache" -newer "$root/.unpacked" 
   for moddir in "$root"/lib/modules/*; do depmod -b "$root" "${moddir##*/}"; done
   # The runtime packages once more with their control files (symbols),
   # one folder each, for dpkg-shlibdeps.
+  mkdir -p "$build/arm64-pkgs"
   for pkg in "${runtime[@]}"; do dpkg-deb -R "$cache/${pkg}_"*_arm64.deb "$build/arm64-pkgs/$pkg"; done
   touch "$root/.unpacked"
 fi
