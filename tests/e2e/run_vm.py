@@ -375,10 +375,18 @@ nic 52:54:00:a6:40:02 192.168.64.12/24 up
                 name="arm64-ter", os=OS, disk="", cpu="", bios="", flags=0x1C0)),
         ],
         captures=[
+            Capture("identity_ahci_sata_arm64.hex", "kolvex-e2e-capture identity /dev/sdb",
+                    "HDIO_GET_IDENTITY answer of /dev/sdb (AHCI on arm64)"),
+            Capture("vpd80_virtio_scsi_arm64.hex", "kolvex-e2e-capture vpd80 /dev/sda",
+                    "SG_IO INQUIRY VPD 0x80 answer of /dev/sda (virtio-scsi on arm64)"),
             Capture("dmidecode_t4_arm64.txt", "dmidecode -t 4", "output of 'dmidecode -t 4'"),
             Capture("dmidecode_t4_arm64_grep.txt", "dmidecode -t 4 | grep ID",
                     "output of 'dmidecode -t 4 | grep ID'"),
+            Capture("dmidecode_t1_arm64_grep.txt", 'dmidecode -t 1 | grep "Serial Number"',
+                    "output of 'dmidecode -t 1 | grep \"Serial Number\"'"),
             Capture("lshw_disk_arm64.txt", "lshw -class disk", "output of 'lshw -class disk'"),
+            Capture("lshw_disk_arm64_grep.txt", "lshw -class disk|grep serial",
+                    "output of 'lshw -class disk|grep serial'"),
         ],
     ),
 ]}

@@ -63,6 +63,10 @@ TEST(RecordedToolOutput, DmidecodeAndLshw) {
       {"dmidecode_t4_grep.txt", &kCpuIdRule, "EFCDAB8967452301"},
       {"dmidecode_t4.txt", &kCpuIdRule, "EFCDAB8967452301"},
       {"dmidecode_t4_two_sockets_grep.txt", &kCpuIdRule, "EFCDAB8967452301"},
+      // arm64 (UEFI SMBIOS, processor family "Other": no signature lines).
+      {"dmidecode_t4_arm64_grep.txt", &kCpuIdRule, "EFCDAB8967452301"},
+      {"dmidecode_t4_arm64.txt", &kCpuIdRule, "EFCDAB8967452301"},
+      {"dmidecode_t1_arm64_grep.txt", &kBiosSerialRule, "A64-SN-7788-XYZ"},
       {"dmidecode_t1_grep.txt", &kBiosSerialRule, "VMSER-0123456789"},
       {"dmidecode_t1_spaces_grep.txt", &kBiosSerialRule, "SYS-42"},
       {"dmidecode_t1_unset.txt", &kBiosSerialRule, "Not"},
@@ -70,6 +74,8 @@ TEST(RecordedToolOutput, DmidecodeAndLshw) {
       {"lshw_disk_virtio_scsi_no_serial_grep.txt", &kLshwSerialRule, "LSHWPATH42-ABCDEF"},
       {"lshw_disk_nvme_grep.txt", &kLshwSerialRule, ""},
       {"lshw_disk_none.txt", &kLshwSerialRule, ""},
+      // arm64: the virtio-scsi disk is listed before the SATA one.
+      {"lshw_disk_arm64_grep.txt", &kLshwSerialRule, "ARM-VSCSI-SER-0042-LONG"},
   };
   for (const auto& c : cases) EXPECT_EQ(Parse(Recorded(c.file), *c.rule, 256), c.value) << c.file;
 }
@@ -83,19 +89,37 @@ TEST(RecordedToolOutput, PlainDmidecodeHasTheKeyOnlyWhereGrepWouldFindIt) {
 }
 
 TEST(RecordedKernelAnswers, IdentityOfAnAhciDisk) {
-  const std::vector<unsigned char> id = HexBlock("identity_ahci_sata.hex", "identity record");
-  ASSERT_EQ(id.size(), kIdentitySize);
-  char serial[21];
-  SerialFromIdentity(id.data(), serial);
-  EXPECT_STREQ(serial, "SATA  0123456789ABCD");
+  const struct {
+    const char* file;
+    const char* serial;
+  } cases[] = {
+      {"identity_ahci_sata.hex", "SATA  0123456789ABCD"},
+      {"identity_ahci_sata_arm64.hex", "ARM SATA  0011223344"},
+  };
+  for (const auto& c : cases) {
+    const std::vector<unsigned char> id = HexBlock(c.file, "identity record");
+    ASSERT_EQ(id.size(), kIdentitySize) << c.file;
+    char serial[21];
+    SerialFromIdentity(id.data(), serial);
+    EXPECT_STREQ(serial, c.serial) << c.file;
+  }
 }
 
 TEST(RecordedKernelAnswers, UnitSerialPages) {
-  const std::vector<unsigned char> scsi = HexBlock("vpd80_virtio_scsi.hex", "data buffer");
-  ASSERT_EQ(scsi.size(), kInquiryDataSize);
   char serial[252];
-  SerialFromUnitSerialPage(scsi.data(), scsi.size(), serial);
-  EXPECT_STREQ(serial, "VSCSI-SER-0123456789-LONG");
+  const struct {
+    const char* file;
+    const char* serial;
+  } pages[] = {
+      {"vpd80_virtio_scsi.hex", "VSCSI-SER-0123456789-LONG"},
+      {"vpd80_virtio_scsi_arm64.hex", "ARM-VSCSI-SER-0042-LONG"},
+  };
+  for (const auto& c : pages) {
+    const std::vector<unsigned char> scsi = HexBlock(c.file, "data buffer");
+    ASSERT_EQ(scsi.size(), kInquiryDataSize) << c.file;
+    SerialFromUnitSerialPage(scsi.data(), scsi.size(), serial);
+    EXPECT_STREQ(serial, c.serial) << c.file;
+  }
 
   const std::vector<unsigned char> sata = HexBlock("vpd80_ahci_sata.hex", "data buffer");
   ASSERT_EQ(sata.size(), kInquiryDataSize);
