@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: the Linux build, the sanitizer build,
-# and every further stage under scripts/stages/ (Windows under wine, the
-# emulated machines, the reliability gates).
+# and every further stage under scripts/stages/ (64-bit ARM under QEMU,
+# Windows under wine, the emulated machines, the reliability gates).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh build-essential cmake pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev \
