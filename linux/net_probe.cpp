@@ -85,8 +85,15 @@ int getLocalMacInfo(char* mac1, char* mac2, char* ip1, char* ip2) {
     if (ActiveKernel().ioctl(fd, SIOCGIFHWADDR, &hwQuery) != 0) return -1;
     kolvex::FormatMacText(reinterpret_cast<const unsigned char*>(hwQuery.ifr_hwaddr.sa_data),
                           macText);
-    if (ActiveKernel().ioctl(fd, SIOCGIFADDR, &entry) != 0) return -1;
-    const auto* addr = reinterpret_cast<const struct sockaddr_in*>(&entry.ifr_addr);
+    // Asked by name alone: an interface with several unlabelled addresses
+    // answers its primary one for each of its entries. A request still
+    // carrying the entry's AF_INET address would be answered with that
+    // address instead.
+    struct ifreq addrQuery;
+    std::memset(&addrQuery, 0, sizeof addrQuery);
+    std::memcpy(addrQuery.ifr_name, entry.ifr_name, sizeof addrQuery.ifr_name);
+    if (ActiveKernel().ioctl(fd, SIOCGIFADDR, &addrQuery) != 0) return -1;
+    const auto* addr = reinterpret_cast<const struct sockaddr_in*>(&addrQuery.ifr_addr);
     // Same dotted text as inet_ntoa, without its shared static buffer.
     inet_ntop(AF_INET, &addr->sin_addr, ipText, sizeof ipText);
 

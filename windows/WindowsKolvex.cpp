@@ -80,6 +80,8 @@ void NativeLocalTime(LogClock* clock) {
 }
 
 bool NativeCalendarTime(std::tm* local) {
+  // The C runtime reads TZ once; follow a zone changed since.
+  _tzset();
   const __time64_t now = _time64(nullptr);
   const struct tm* broken = _localtime64(&now);
   if (broken == nullptr) return false;

@@ -28,7 +28,32 @@ int CopyFirstValue(const char* text, char* out, int most) {
   return n;
 }
 
+namespace {
+
+// Case-blind: "ERROR:" from Windows, "Error:" from other implementations.
+bool StartsWithNoCase(const char* text, const char* prefix) {
+  for (; *prefix != '\0'; ++text, ++prefix) {
+    const char a = (*text >= 'a' && *text <= 'z') ? static_cast<char>(*text - 'a' + 'A') : *text;
+    if (a != *prefix) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsWmicErrorReport(const char* capture) {
+  for (const char* line = capture; *line != '\0';) {
+    while (*line == ' ' || *line == '\t' || *line == '\r') ++line;
+    if (StartsWithNoCase(line, "ERROR:") || StartsWithNoCase(line, "DESCRIPTION = ")) return true;
+    const char* next = std::strchr(line, '\n');
+    if (next == nullptr) break;
+    line = next + 1;
+  }
+  return false;
+}
+
 void ParseWmicCapture(const char* capture, char* out, int most) {
+  if (IsWmicErrorReport(capture)) return;
   const char* lineEnd = std::strstr(capture, "\r\n");
   if (lineEnd == nullptr) return;
   CopyFirstValue(lineEnd + 2, out, most);
@@ -43,12 +68,13 @@ namespace {
 void RunQuery(const kolvex::WmicQuery& query, char* out) {
   char capture[kolvex::kCaptureSize];
   std::memset(capture, 0, sizeof capture);
-  if (executeCMD(query.command, capture) == 0) {
+  if (executeCMD(query.command, capture) == 0 && !kolvex::IsWmicErrorReport(capture)) {
     kolvex::ParseWmicCapture(capture, out, query.most);
     return;
   }
 #if KOLVEX_WMI_FALLBACK
-  // No wmic on this machine: ask the store it would have read.
+  // No wmic on this machine, or one that reported a failure: ask the store
+  // it would have read.
   kolvex::ReadWmiValue(query, out);
 #endif
 }

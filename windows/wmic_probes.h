@@ -23,8 +23,14 @@ extern const WmicQuery kBiosSerialQuery;
 // caller's zero fill ends the value). Returns the characters copied.
 int CopyFirstValue(const char* text, char* out, int most);
 
+// wmic reports a failure on the same streams as a value ("ERROR:" and
+// "Description = ..." lines, "Error: ..." under other hosts); such a capture
+// holds no value.
+bool IsWmicErrorReport(const char* capture);
+
 // The wmic parse: the first value starts right after the first "\r\n" of
-// the capture. A capture without one leaves out untouched.
+// the capture. A capture without one, or an error report, leaves out
+// untouched.
 void ParseWmicCapture(const char* capture, char* out, int most);
 
 }  // namespace kolvex
