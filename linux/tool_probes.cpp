@@ -16,7 +16,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <memory>
+#include <new>
 
 #include "kolvex/kolvex.h"
 
@@ -167,13 +168,17 @@ void EndUpstream(pid_t group, int readFd) {
 }
 
 // The caller's environment with LC_ALL=C in place of any LC_ALL of its own.
-std::vector<char*> ToolEnvironment() {
-  std::vector<char*> env;
-  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
-    if (std::strncmp(*entry, kLocaleName, sizeof kLocaleName - 1) != 0) env.push_back(*entry);
+std::unique_ptr<char*[]> ToolEnvironment() {
+  std::size_t count = 0;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) ++count;
+  std::unique_ptr<char*[]> env(new (std::nothrow) char*[count + 2]);
+  if (env == nullptr) return env;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (std::strncmp(environ[i], kLocaleName, sizeof kLocaleName - 1) != 0) env[kept++] = environ[i];
   }
-  env.push_back(const_cast<char*>(kToolLocale));
-  env.push_back(nullptr);
+  env[kept++] = const_cast<char*>(kToolLocale);
+  env[kept] = nullptr;
   return env;
 }
 
@@ -192,11 +197,12 @@ int StartShell(const char* command, int outputFd, pid_t* pid) {
     error = posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   if (error == 0) error = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
   if (error == 0) error = posix_spawnattr_setpgroup(&attributes, 0);
+  std::unique_ptr<char*[]> env = ToolEnvironment();
+  if (error == 0 && env == nullptr) error = ENOMEM;
   if (error == 0) {
-    std::vector<char*> env = ToolEnvironment();
     char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(command),
                     nullptr};
-    error = posix_spawn(pid, "/bin/sh", &actions, &attributes, argv, env.data());
+    error = posix_spawn(pid, "/bin/sh", &actions, &attributes, argv, env.get());
   }
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
