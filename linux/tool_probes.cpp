@@ -286,7 +286,10 @@ CommandOutcome RunCommand(const char* command, char* out, int timeoutMs) {
     if (full || ended) break;
     pollfd watch{readEnd.get(), POLLIN, 0};
     const int ready = poll(&watch, 1, MsLeft(deadline));
-    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      break;  // the pipe cannot be watched: end the command with what we have
+    }
     if (ready == 0) {
       if (outcome.timedOut) break;
       // A filter such as grep holds what the tool printed in its buffer

@@ -153,15 +153,22 @@ TEST(ExecuteCmdLimits, DeadlineEndsTheChildAndItsChildren) {
       {"out ID: sleep 600000", "ID:"},   // answers, then never exits
       {"out ID: spawn 600000", "ID:"},   // exits; its child holds the pipe
   };
-  _putenv_s(kCommandTimeoutVariable, "1000");  // the C runtime's copy, which getenv reads
+  // Long enough for wine to start the child and let it print, which takes
+  // seconds on a loaded machine. Set in the C runtime's copy, which getenv
+  // reads, and cleared on every way out.
+  constexpr ULONGLONG kDeadlineMs = 10000;
+  struct Deadline {
+    Deadline() { _putenv_s(kCommandTimeoutVariable, "10000"); }
+    ~Deadline() { _putenv_s(kCommandTimeoutVariable, ""); }
+  } deadline;
   for (const auto& c : cases) {
     const ULONGLONG start = GetTickCount64();
     const Captured r = Execute(Child(c.args));
     const ULONGLONG took = GetTickCount64() - start;
     EXPECT_EQ(r.result, 0) << c.args;
     ASSERT_EQ(r.text.rfind(c.printed, 0), 0u) << c.args << ": " << r.text;
-    EXPECT_GE(took, 1000u) << c.args;
-    EXPECT_LT(took, 1000u + 10000u) << c.args;
+    EXPECT_GE(took, kDeadlineMs) << c.args;
+    EXPECT_LT(took, kDeadlineMs + 10000) << c.args;
     EXPECT_TRUE(r.handlesReturned) << c.args;
     const std::string spawned = r.text.substr(std::strlen(c.printed));
     if (spawned.empty()) continue;
@@ -171,7 +178,6 @@ TEST(ExecuteCmdLimits, DeadlineEndsTheChildAndItsChildren) {
       CloseHandle(grandchild);
     }
   }
-  _putenv_s(kCommandTimeoutVariable, "");
 }
 
 // wine's own wmic: UTF-16 with a byte-order mark into a pipe.
