@@ -2,7 +2,7 @@
 // recorded output <class>.out from its own folder byte for byte (nothing
 // when there is none) and notes every command line in wmic-calls.log. With
 // <class>.hang beside it, it then never exits, as wmic does on a damaged
-// repository.
+// repository, and beats into <class>.beat while it lives.
 #include <windows.h>
 
 #include <cctype>
@@ -34,7 +34,14 @@ int main(int argc, char** argv) {
   std::fclose(recorded);
   if (std::FILE* hang = std::fopen((folder + name + ".hang").c_str(), "rb")) {
     std::fclose(hang);
-    Sleep(INFINITE);
+    // A heartbeat in <class>.beat, so the test sees whether it was ended.
+    for (;;) {
+      if (std::FILE* beat = std::fopen((folder + name + ".beat").c_str(), "ab")) {
+        std::fputc('.', beat);
+        std::fclose(beat);
+      }
+      Sleep(100);
+    }
   }
   return 0;
 }
