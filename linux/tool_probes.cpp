@@ -20,6 +20,7 @@
 #include <new>
 
 #include "kolvex/kolvex.h"
+#include "trace.h"
 
 namespace kolvex {
 
@@ -44,12 +45,65 @@ constexpr int kFlushGraceMs = 250;
 
 bool IsLineEnd(char c) { return c == '\0' || c == '\r' || c == '\n'; }
 
+// Whether the command line's first word names an executable on PATH.
+bool ToolOnPath(const char* command) {
+  char tool[64] = {0};
+  std::size_t n = 0;
+  while (command[n] != '\0' && command[n] != ' ' && n + 1 < sizeof tool) {
+    tool[n] = command[n];
+    ++n;
+  }
+  const char* path = std::getenv("PATH");
+  if (path == nullptr) return false;
+  while (*path != '\0') {
+    const char* end = std::strchr(path, ':');
+    const std::size_t dirLength = end != nullptr ? static_cast<std::size_t>(end - path)
+                                                 : std::strlen(path);
+    char candidate[PATH_MAX];
+    const int written = std::snprintf(candidate, sizeof candidate, "%.*s/%s",
+                                      static_cast<int>(dirLength), path, tool);
+    if (written > 0 && static_cast<std::size_t>(written) < sizeof candidate &&
+        access(candidate, X_OK) == 0)
+      return true;
+    if (end == nullptr) break;
+    path = end + 1;
+  }
+  return false;
+}
+
+void ExplainTool(Trace& trace, TraceStep step, const char* command, const CommandOutcome& outcome,
+                 int timeoutMs, const char* value) {
+  const bool found = value[0] != '\0';
+  if (!outcome.started)
+    trace.Note(step, false, "%s: not started", command);
+  else if (outcome.timedOut)
+    trace.Note(step, found, "%s: timed out after %d ms%s%s", command, timeoutMs,
+               found ? ", value printed in time: " : ", no value", found ? Quote(value).text : "");
+  else if (found)
+    trace.Note(step, true, "%s: %s", command, Quote(value).text);
+  else if (outcome.exited)
+    trace.Note(step, false, "%s: no value (exit status %d)", command, outcome.exitStatus);
+  else
+    trace.Note(step, false, "%s: no value (ended by signal %d)", command, outcome.signal);
+  if (found) return;
+  if (!ToolOnPath(command)) {
+    char hint[80];
+    std::snprintf(hint, sizeof hint, "install %.*s", static_cast<int>(std::strcspn(command, " ")),
+                  command);
+    trace.Hint(step, hint);
+  } else if (geteuid() != 0) {
+    trace.Hint(step, "needs root");
+  }
+}
+
 template <std::size_t N>
-void ProbeTool(const char* command, const ToolValueRule& rule, char (&scratch)[N], char* out,
-               std::size_t capacity) {
+void ProbeTool(const char* command, const ToolValueRule& rule, TraceStep step, char (&scratch)[N],
+               char* out, std::size_t capacity) {
   std::memset(scratch, 0, N);
-  executeCMD(command, scratch);
+  const int timeoutMs = CommandTimeoutMs();
+  const CommandOutcome outcome = RunCommand(command, scratch, timeoutMs);
   ParseToolValue(scratch, rule, out, capacity);
+  if (Trace* trace = ActiveTrace()) ExplainTool(*trace, step, command, outcome, timeoutMs, out);
 }
 
 long long NowMs() {
@@ -357,17 +411,20 @@ void executeCMD(const char* command, char* out) {
 
 void GetCpuSerial(char* out) {
   char scratch[kolvex::kCaptureCapacity];
-  kolvex::ProbeTool(kolvex::kCpuCommand, kolvex::kCpuIdRule, scratch, out, kolvex::kCpuIdCapacity);
+  kolvex::ProbeTool(kolvex::kCpuCommand, kolvex::kCpuIdRule, kolvex::TraceStep::kCpuId, scratch,
+                    out, kolvex::kCpuIdCapacity);
 }
 
 void GetBIOSSerial(char* out) {
   char scratch[kolvex::kCaptureCapacity];
-  kolvex::ProbeTool(kolvex::kBiosCommand, kolvex::kBiosSerialRule, scratch, out,
+  kolvex::ProbeTool(kolvex::kBiosCommand, kolvex::kBiosSerialRule, kolvex::TraceStep::kBiosSerial,
+                    scratch, out,
                     kolvex::kBiosSerialCapacity);
 }
 
 void GetDiskSerialBylshw(char* out) {
   char scratch[kolvex::kLshwScratchSize];
-  kolvex::ProbeTool(kolvex::kLshwCommand, kolvex::kLshwSerialRule, scratch, out,
+  kolvex::ProbeTool(kolvex::kLshwCommand, kolvex::kLshwSerialRule, kolvex::TraceStep::kDiskSerial,
+                    scratch, out,
                     kolvex::kDiskSerialCapacity);
 }

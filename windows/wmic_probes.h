@@ -2,6 +2,8 @@
 // the source when the wmic tool cannot be started.
 #pragma once
 
+#include "trace.h"
+
 namespace kolvex {
 
 // One query: the wmic command line, the WMI statement and property that
@@ -32,6 +34,15 @@ bool IsWmicErrorReport(const char* capture);
 // the capture. A capture without one, or an error report, leaves out
 // untouched.
 void ParseWmicCapture(const char* capture, char* out, int most);
+
+// Tells the trace what became of one wmic query: not started, timed out,
+// an error report (its description), a value, or none.
+void ExplainWmic(Trace& trace, TraceStep step, const char* command, bool started, bool timedOut,
+                 int timeoutMs, const char* capture, const char* value);
+
+// The same for the WMI fallback's answer.
+void ExplainWmi(Trace& trace, TraceStep step, const WmicQuery& query, int result,
+                const char* value);
 
 }  // namespace kolvex
 
