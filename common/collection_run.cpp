@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "messages.h"
+#include "trace.h"
 
 namespace kolvex {
 
@@ -79,6 +80,7 @@ class Run {
       Step(m.systemDiskStart, m.systemDiskDone, kSystemDisk, p_.systemDisk);
 
     PrintSummary(stdout, rules_, items_);
+    if (Trace* trace = ActiveTrace()) trace->KeepItems(items_);
     record_.HandOver(out, len);
     return MissingItemFlags(rules_, items_);
   }

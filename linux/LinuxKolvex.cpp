@@ -3,6 +3,7 @@
 
 #include <sys/utsname.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -11,6 +12,7 @@
 #include "define.h"
 #include "kernel_calls.h"
 #include "terminal_record.h"
+#include "trace.h"
 
 KOLVEX_API timeStick g_sys;
 
@@ -67,16 +69,27 @@ std::recursive_mutex& CollectionLock() {
 void GetLinuxSysTime(char* buf) {
   const kolvex::Clock& clock = kolvex::ActiveClock();
   std::tm local{};
-  if (!clock.toLocal(clock.now(), &local)) return;
+  if (!clock.toLocal(clock.now(), &local)) {
+    KOLVEX_TRACE(kCollectTime, false, "local time: none to be had");
+    return;
+  }
   kolvex::FormatCollectionTime(local, buf);
+  KOLVEX_TRACE(kCollectTime, true, "local time: %s", kolvex::Quote(buf).text);
 }
 
 void GetDeviceNameAndOsVersion(char* name, char* version) {
   struct utsname info;
   std::memset(&info, 0, sizeof info);
-  if (kolvex::ActiveKernel().uname(&info) != 0) return;
+  if (kolvex::ActiveKernel().uname(&info) != 0) {
+    KOLVEX_TRACE(kDeviceAndVersion, false, "uname: %s", std::strerror(errno));
+    return;
+  }
   kolvex::CopyCut(name, info.nodename);
   kolvex::CopyCut(version, info.release);
+  KOLVEX_TRACE(kDeviceAndVersion, name[0] != '\0', "uname node name: %s",
+               kolvex::Quote(info.nodename).text);
+  KOLVEX_TRACE(kDeviceAndVersion, version[0] != '\0', "uname release: %s",
+               kolvex::Quote(info.release).text);
 }
 
 int ORVIK_GetRealSystemInfo(char* out, int& len) {

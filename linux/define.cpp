@@ -10,7 +10,13 @@ namespace kolvex {
 namespace {
 
 std::time_t SystemNow() { return std::time(nullptr); }
-bool SystemToLocal(std::time_t t, std::tm* out) { return localtime_r(&t, out) != nullptr; }
+// localtime_r reads the zone setting only once per process; a client that
+// changes TZ between two collections must see the new zone's hour, so every
+// reading re-reads it first.
+bool SystemToLocal(std::time_t t, std::tm* out) {
+  tzset();
+  return localtime_r(&t, out) != nullptr;
+}
 int SystemMicroClock(timeval* tv) { return gettimeofday(tv, nullptr); }
 
 constexpr Clock kSystemClock{SystemNow, SystemToLocal, SystemMicroClock};

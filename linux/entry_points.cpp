@@ -7,6 +7,8 @@
 #include "LinuxKolvex.h"
 #include "define.h"
 #include "status_header.h"
+#include "terminal_record.h"
+#include "trace.h"
 
 namespace kolvex {
 
@@ -71,3 +73,17 @@ int ORVIK_GetSystemInfoUnAesEncode(char* out, int& len) {
 }
 
 const char* ORVIK_GetKolvexApiVersion() { return kolvex::kApiVersion; }
+
+int ORVIK_GetExplainedSystemInfo(char* out, int& len, char* explanation, int size) {
+  std::lock_guard<std::recursive_mutex> hold(kolvex::CollectionLock());
+  kolvex::Trace trace;
+  int flags;
+  {
+    kolvex::ScopedTrace on(trace);
+    flags = ORVIK_GetRealSystemInfo(out, len);
+  }
+  if (explanation != nullptr && size > 0)
+    kolvex::RenderExplanation(trace, kolvex::kLinuxRecordRules, explanation,
+                              static_cast<std::size_t>(size));
+  return flags;
+}

@@ -1,12 +1,60 @@
-// kolvexforlinux: one collection, its progress log, summary and record.
+// kolvexforlinux: one collection, its progress log, summary and record;
+// with --explain also where each item came from.
 #include <cstdio>
 
 #include "kolvex/kolvex.h"
+#include "options.h"
 
-int main() {
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: kolvexforlinux [--explain | --help | --version]\n"
+    "Collects this computer's identifying information and prints the progress\n"
+    "log, a summary and the terminal record (\"CollectData = [...]\").\n"
+    "\n"
+    "  --explain  after the record, tell for every item each source tried,\n"
+    "             its outcome and which one gave the value\n"
+    "  --help     show this text and exit\n"
+    "  --version  show the version and exit\n"
+    "\n"
+    "The disk serial, CPU ID and BIOS serial need root on most machines.\n"
+    "KOLVEX_COMMAND_TIMEOUT_MS sets the deadline of each tool command.\n";
+
+// Room for the explanation of a run with every source reporting.
+constexpr int kExplanationSize = 24 * 1024;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const kolvex::ProgramOptions options = kolvex::ParseProgramOptions(argc, argv, false);
+  switch (options.mode) {
+    case kolvex::ProgramMode::kHelp:
+      std::fputs(kUsage, stdout);
+      return 0;
+    case kolvex::ProgramMode::kVersion:
+      std::puts("kolvexforlinux 1.1.2");
+      return 0;
+    case kolvex::ProgramMode::kUsageError:
+      std::fprintf(stderr,
+                   "kolvexforlinux: unrecognized option '%s'\n"
+                   "Try 'kolvexforlinux --help' for more information.\n",
+                   options.badOption);
+      return kolvex::kUsageExitStatus;
+    case kolvex::ProgramMode::kRun:
+    case kolvex::ProgramMode::kExplain:
+      break;
+  }
+
   std::puts("kolvex for linux version 1.1.2");
   char buffer[1000] = {0};
   int length = 0;
+  if (options.mode == kolvex::ProgramMode::kExplain) {
+    static char explanation[kExplanationSize];
+    ORVIK_GetExplainedSystemInfo(buffer, length, explanation, sizeof explanation);
+    std::printf("CollectData = [%s]\n", buffer);
+    std::printf("\n%s", explanation);
+    return 0;
+  }
   ORVIK_GetRealSystemInfo(buffer, length);
   std::printf("CollectData = [%s]\n", buffer);
   return 0;

@@ -14,6 +14,7 @@
 
 #include "kernel_calls.h"
 #include "kolvex/kolvex.h"
+#include "trace.h"
 
 namespace kolvex {
 
@@ -40,6 +41,13 @@ bool IsUsableInterface(const char* macText, const char* ipText) {
   return true;
 }
 
+const char* SkipReason(const char* macText, const char* ipText, bool firstTaken) {
+  if (std::strcmp(ipText, "0.0.0.0") == 0) return "skipped (address 0.0.0.0)";
+  if (std::strcmp(ipText, "127.0.0.1") == 0) return "skipped (loopback address)";
+  if (std::strcmp(macText, "000000000000") == 0) return "skipped (no hardware address)";
+  return firstTaken ? "taken as address 2" : "taken as address 1";
+}
+
 }  // namespace kolvex
 
 int getLocalMacInfo(char* mac1, char* mac2, char* ip1, char* ip2) {
@@ -51,6 +59,7 @@ int getLocalMacInfo(char* mac1, char* mac2, char* ip1, char* ip2) {
 
   const int fd = ActiveKernel().socket(AF_INET, SOCK_DGRAM, 0);
   if (fd < 0) {
+    KOLVEX_TRACE(kAddresses, false, "socket: %s", std::strerror(errno));
     std::perror("socket");
     return -1;
   }
@@ -63,6 +72,7 @@ int getLocalMacInfo(char* mac1, char* mac2, char* ip1, char* ip2) {
   list.ifc_len = sizeof entries;
   list.ifc_req = entries;
   if (ActiveKernel().ioctl(fd, SIOCGIFCONF, &list) != 0) {
+    KOLVEX_TRACE(kAddresses, false, "interface list: %s", std::strerror(errno));
     std::printf("ioctl: %s [%s:%d]\n", std::strerror(errno), __FILE__, __LINE__);
     return -1;
   }
@@ -70,26 +80,48 @@ int getLocalMacInfo(char* mac1, char* mac2, char* ip1, char* ip2) {
   // The kernel never reports more than it was given room for; a stand-in
   // that did must not walk us off the array.
   if (count > kolvex::kInterfaceSlots) count = kolvex::kInterfaceSlots;
+  KOLVEX_TRACE(kAddresses, false, "interface list: %d address entries, walked from the last", count);
 
   bool firstTaken = false;
   for (int i = count - 1; i >= 0; --i) {
     struct ifreq& entry = entries[i];
+    char name[IFNAMSIZ + 1] = {0};
+    std::memcpy(name, entry.ifr_name, IFNAMSIZ);
     struct ifreq flagsQuery = entry;
-    if (ActiveKernel().ioctl(fd, SIOCGIFFLAGS, &flagsQuery) != 0) return -1;
+    if (ActiveKernel().ioctl(fd, SIOCGIFFLAGS, &flagsQuery) != 0) {
+      KOLVEX_TRACE(kAddresses, false, "%s flags: %s; walk ended", name, std::strerror(errno));
+      return -1;
+    }
     // Asked on a fresh request holding only the name: the kernel copies just
     // the device's address length (4 bytes for an IPv4 tunnel), and bytes it
     // does not write must read as zero, not as the entry's IPv4 address.
     struct ifreq hwQuery;
     std::memset(&hwQuery, 0, sizeof hwQuery);
     std::memcpy(hwQuery.ifr_name, entry.ifr_name, sizeof hwQuery.ifr_name);
-    if (ActiveKernel().ioctl(fd, SIOCGIFHWADDR, &hwQuery) != 0) return -1;
+    if (ActiveKernel().ioctl(fd, SIOCGIFHWADDR, &hwQuery) != 0) {
+      KOLVEX_TRACE(kAddresses, false, "%s hardware address: %s; walk ended", name,
+                   std::strerror(errno));
+      return -1;
+    }
     kolvex::FormatMacText(reinterpret_cast<const unsigned char*>(hwQuery.ifr_hwaddr.sa_data),
                           macText);
-    if (ActiveKernel().ioctl(fd, SIOCGIFADDR, &entry) != 0) return -1;
-    const auto* addr = reinterpret_cast<const struct sockaddr_in*>(&entry.ifr_addr);
+    // Asked by name alone: an interface with several unlabelled addresses
+    // answers its primary one for each of its entries. A request still
+    // carrying the entry's AF_INET address would be answered with that
+    // address instead.
+    struct ifreq addrQuery;
+    std::memset(&addrQuery, 0, sizeof addrQuery);
+    std::memcpy(addrQuery.ifr_name, entry.ifr_name, sizeof addrQuery.ifr_name);
+    if (ActiveKernel().ioctl(fd, SIOCGIFADDR, &addrQuery) != 0) {
+      KOLVEX_TRACE(kAddresses, false, "%s address: %s; walk ended", name, std::strerror(errno));
+      return -1;
+    }
+    const auto* addr = reinterpret_cast<const struct sockaddr_in*>(&addrQuery.ifr_addr);
     // Same dotted text as inet_ntoa, without its shared static buffer.
     inet_ntop(AF_INET, &addr->sin_addr, ipText, sizeof ipText);
 
+    KOLVEX_TRACE(kAddresses, kolvex::IsUsableInterface(macText, ipText), "%s %s %s: %s", name,
+                 ipText, macText, kolvex::SkipReason(macText, ipText, firstTaken));
     if (kolvex::IsUsableInterface(macText, ipText)) {
       if (!firstTaken) {
         kolvex::CopyText(mac1, macText);

@@ -4,6 +4,7 @@
 
 #include "collection_run.h"
 #include "terminal_record.h"
+#include "trace.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -34,7 +35,12 @@ void LogLine(const char* message) {
 
 void CollectTime(char* buf) {
   std::tm local{};
-  if (g_runSystem->calendarTime(&local)) FormatCollectionTime(local, buf);
+  if (!g_runSystem->calendarTime(&local)) {
+    KOLVEX_TRACE(kCollectTime, false, "local time: none to be had");
+    return;
+  }
+  FormatCollectionTime(local, buf);
+  KOLVEX_TRACE(kCollectTime, true, "local time: %s", Quote(buf).text);
 }
 
 }  // namespace
@@ -80,6 +86,8 @@ void NativeLocalTime(LogClock* clock) {
 }
 
 bool NativeCalendarTime(std::tm* local) {
+  // The C runtime reads TZ once; follow a zone changed since.
+  _tzset();
   const __time64_t now = _time64(nullptr);
   const struct tm* broken = _localtime64(&now);
   if (broken == nullptr) return false;

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "trace.h"
+
 #if defined(_WIN32)
 #include <winsock2.h>
 #include <windows.h>
@@ -27,8 +29,15 @@ void PickAdapters(const AdapterAnswer* list, std::size_t count, char* mac1, char
   int looked = 0;
   for (std::size_t i = 0; i < count; ++i) {
     const AdapterAnswer& adapter = list[i];
-    if (++looked > kMostAdaptersLooked) return;
-    if (std::strncmp(adapter.ipAddress, "0.0.0.0", sizeof adapter.ipAddress) == 0) continue;
+    if (++looked > kMostAdaptersLooked) {
+      KOLVEX_TRACE(kAddresses, false, "adapters past the %d-th: not looked at",
+                   kMostAdaptersLooked);
+      return;
+    }
+    if (std::strncmp(adapter.ipAddress, "0.0.0.0", sizeof adapter.ipAddress) == 0) {
+      KOLVEX_TRACE(kAddresses, false, "adapter %d: skipped (no IPv4 address)", looked);
+      continue;
+    }
 
     char mac[kMacTextSize] = {};
     const unsigned bytes = adapter.addressLength < kHardwareAddressBytes
@@ -37,6 +46,9 @@ void PickAdapters(const AdapterAnswer* list, std::size_t count, char* mac1, char
     for (unsigned b = 0; b < bytes; ++b)
       std::snprintf(mac + 2 * b, sizeof mac - 2 * b, "%02X", adapter.address[b]);
 
+    KOLVEX_TRACE(kAddresses, true, "adapter %d %s %s: taken as address %d", looked,
+                 Quote(adapter.ipAddress, strnlen(adapter.ipAddress, sizeof adapter.ipAddress)).text,
+                 mac, firstTaken ? 2 : 1);
     if (!firstTaken) {
       CopyText(mac1, mac, sizeof mac);
       CopyText(ip1, adapter.ipAddress, sizeof adapter.ipAddress - 1);
@@ -60,14 +72,22 @@ int GetAdapterMacAndIp(char* mac1, char* mac2, char* ip1, char* ip2) {
   HANDLE heap = GetProcessHeap();
   ULONG size = kolvex::kFirstAdapterBlock;
   void* block = HeapAlloc(heap, 0, size);
-  if (block == nullptr) return 1;
+  if (block == nullptr) {
+    KOLVEX_TRACE(kAddresses, false, "GetAdaptersInfo: no memory for the first block");
+    return 1;
+  }
   if (GetAdaptersInfo(static_cast<IP_ADAPTER_INFO*>(block), &size) == ERROR_BUFFER_OVERFLOW) {
     HeapFree(heap, 0, block);
     block = HeapAlloc(heap, 0, size);
-    if (block == nullptr) return 1;
+    if (block == nullptr) {
+      KOLVEX_TRACE(kAddresses, false, "GetAdaptersInfo: no memory for %lu bytes", size);
+      return 1;
+    }
   }
   // Only this second answer counts.
-  if (GetAdaptersInfo(static_cast<IP_ADAPTER_INFO*>(block), &size) != ERROR_SUCCESS) {
+  const DWORD listed = GetAdaptersInfo(static_cast<IP_ADAPTER_INFO*>(block), &size);
+  if (listed != ERROR_SUCCESS) {
+    KOLVEX_TRACE(kAddresses, false, "GetAdaptersInfo: error %lu", listed);
     HeapFree(heap, 0, block);
     return -1;
   }

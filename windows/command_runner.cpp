@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "command_deadline.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 
@@ -102,55 +104,169 @@ void CaptureText::Finish() {
 
 #if defined(_WIN32)
 
-int executeCMD(const char* command, char* out) {
-  if (command == nullptr || out == nullptr) return -1;
+namespace kolvex {
+
+namespace {
+
+constexpr DWORD kPipeLookMs = 5;  // between looks at an empty pipe
+
+// Closes a handle on every path.
+class OwnedHandle {
+ public:
+  explicit OwnedHandle(HANDLE h = nullptr) : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
+  OwnedHandle(const OwnedHandle&) = delete;
+  OwnedHandle& operator=(const OwnedHandle&) = delete;
+  ~OwnedHandle() { Reset(); }
+  HANDLE get() const { return h_; }
+  HANDLE* slot() { return &h_; }
+  void Reset() {
+    if (h_ != nullptr) CloseHandle(h_);
+    h_ = nullptr;
+  }
+
+ private:
+  HANDLE h_;
+};
+
+// The started child and the job it runs in. Ending it ends the job, and
+// with it every process the child started; then the child is waited for
+// and its handles closed. Without a job (the system refused one) only the
+// child itself can be ended.
+class ChildJob {
+ public:
+  ChildJob(HANDLE job, const PROCESS_INFORMATION& child) : job_(job), child_(child) {}
+  ChildJob(const ChildJob&) = delete;
+  ChildJob& operator=(const ChildJob&) = delete;
+  ~ChildJob() { End(); }
+
+  HANDLE process() const { return child_.hProcess; }
+
+  void End() {
+    if (child_.hProcess == nullptr) return;
+    bool ended = false;
+    if (job_ != nullptr) {
+      ended = TerminateJobObject(job_, 1) != 0;
+      CloseHandle(job_);
+      job_ = nullptr;
+    }
+    if (!ended && WaitForSingleObject(child_.hProcess, 0) != WAIT_OBJECT_0)
+      TerminateProcess(child_.hProcess, 1);
+    WaitForSingleObject(child_.hProcess, INFINITE);
+    CloseHandle(child_.hProcess);
+    CloseHandle(child_.hThread);
+    child_.hProcess = nullptr;
+  }
+
+ private:
+  HANDLE job_;
+  PROCESS_INFORMATION child_;
+};
+
+DWORD MsLeft(ULONGLONG deadline) {
+  const ULONGLONG now = GetTickCount64();
+  if (now >= deadline) return 0;
+  const ULONGLONG left = deadline - now;
+  return left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(left);
+}
+
+// A job whose processes all end when its last handle is closed, so that
+// even a caller that dies mid-run leaves no tool behind.
+HANDLE MakeJob() {
+  HANDLE job = CreateJobObjectA(nullptr, nullptr);
+  if (job == nullptr) return nullptr;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+  std::memset(&limits, 0, sizeof limits);
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  return job;
+}
+
+}  // namespace
+
+CommandOutcome RunCommand(const char* command, char* out, int timeoutMs) {
+  CommandOutcome outcome;
+  if (command == nullptr || out == nullptr) return outcome;
+  const ULONGLONG deadline =
+      GetTickCount64() + static_cast<ULONGLONG>(timeoutMs > 0 ? timeoutMs : kDefaultCommandTimeoutMs);
   SECURITY_ATTRIBUTES inherit;
   std::memset(&inherit, 0, sizeof inherit);
   inherit.nLength = sizeof inherit;
   inherit.bInheritHandle = TRUE;
-  HANDLE readEnd = nullptr;
-  HANDLE writeEnd = nullptr;
-  if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return -1;
+  OwnedHandle readEnd;
+  OwnedHandle writeEnd;
+  if (!CreatePipe(readEnd.slot(), writeEnd.slot(), &inherit, 0)) return outcome;
   // Only the write end goes to the child. A child holding the read end too
-  // would keep the pipe open after we stop reading and block in its next
-  // write once the pipe is full, and the wait below would never return.
-  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  // would keep the pipe open after we stop reading.
+  SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+  // A tool waiting on an inherited console or pipe for input would wait for
+  // good; from NUL it reads the end at once.
+  OwnedHandle nul(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                              OPEN_EXISTING, 0, nullptr));
 
   STARTUPINFOA startup;
   std::memset(&startup, 0, sizeof startup);
   startup.cb = sizeof startup;
   GetStartupInfoA(&startup);
-  startup.hStdOutput = writeEnd;
-  startup.hStdError = writeEnd;
+  if (nul.get() != nullptr) startup.hStdInput = nul.get();
+  startup.hStdOutput = writeEnd.get();
+  startup.hStdError = writeEnd.get();
   startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
 
-  PROCESS_INFORMATION child;
-  std::memset(&child, 0, sizeof child);
+  HANDLE job = MakeJob();
+  PROCESS_INFORMATION started;
+  std::memset(&started, 0, sizeof started);
   std::string line(command);  // CreateProcessA may write into its command line
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                      &startup, &child)) {
-    CloseHandle(writeEnd);
-    CloseHandle(readEnd);
-    return -1;
+  // Suspended until it is in the job, so that nothing it starts escapes.
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                      nullptr, &startup, &started)) {
+    if (job != nullptr) CloseHandle(job);
+    return outcome;
   }
-  CloseHandle(writeEnd);  // our copy; reading ends once the child's copies close
+  if (job != nullptr && !AssignProcessToJobObject(job, started.hProcess)) {
+    CloseHandle(job);
+    job = nullptr;
+  }
+  ChildJob child(job, started);
+  ResumeThread(started.hThread);
+  outcome.started = true;
+  writeEnd.Reset();  // our copy; the pipe breaks once the child's copies close
+  nul.Reset();
 
-  char block[kolvex::kCaptureSize];
+  char block[kCaptureSize];
   std::memset(block, 0, sizeof block);
-  kolvex::CaptureText capture(out, kolvex::kCaptureSize);
-  DWORD got = 0;
-  while (ReadFile(readEnd, block, kolvex::kReadBlock, &got, nullptr)) {
+  CaptureText capture(out, kCaptureSize);
+  for (;;) {
+    DWORD waiting = 0;
+    if (!PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &waiting, nullptr)) break;  // ended
+    if (waiting == 0) {
+      const DWORD left = MsLeft(deadline);
+      if (left == 0) {
+        outcome.timedOut = true;
+        break;
+      }
+      Sleep(left < kPipeLookMs ? left : kPipeLookMs);
+      continue;
+    }
+    DWORD got = 0;
+    const DWORD ask = waiting < static_cast<DWORD>(kReadBlock) ? waiting : kReadBlock;
+    if (!ReadFile(readEnd.get(), block, ask, &got, nullptr)) break;
     if (!capture.Take(block, static_cast<int>(got))) break;
   }
   capture.Finish();
 
   // Closed before the wait: a child with more to say gets a broken pipe.
-  CloseHandle(readEnd);
-  WaitForSingleObject(child.hProcess, INFINITE);
-  CloseHandle(child.hProcess);
-  CloseHandle(child.hThread);
-  return 0;
+  readEnd.Reset();
+  if (WaitForSingleObject(child.process(), MsLeft(deadline)) != WAIT_OBJECT_0)
+    outcome.timedOut = true;
+  child.End();
+  return outcome;
+}
+
+}  // namespace kolvex
+
+int executeCMD(const char* command, char* out) {
+  return kolvex::RunCommand(command, out, kolvex::CommandTimeoutMs()).started ? 0 : -1;
 }
 
 #endif

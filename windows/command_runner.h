@@ -54,9 +54,25 @@ class CaptureText {
 }  // namespace kolvex
 
 #if defined(_WIN32)
-// Runs command as a hidden child with standard output and standard error on
-// one pipe and appends what it writes to out (zero-filled, kCaptureSize
-// bytes). Returns -1 when the pipe or the child cannot be made, else 0 once
-// the child has ended.
+namespace kolvex {
+
+// What became of one command.
+struct CommandOutcome {
+  bool started = false;   // the pipe and the child were made
+  bool timedOut = false;  // the deadline ended it
+};
+
+// Runs command as a hidden child with standard input from NUL, standard
+// output and standard error on one pipe, in a job object that takes its
+// own children along, and appends what it writes to out (zero-filled,
+// kCaptureSize bytes). Reading and the wait for the child are bounded by
+// timeoutMs; then, or once the child has ended, the job is ended, so
+// nothing of the command outlives the call. What was read is kept.
+CommandOutcome RunCommand(const char* command, char* out, int timeoutMs);
+
+}  // namespace kolvex
+
+// RunCommand under the deadline from the environment. Returns -1 when the
+// pipe or the child cannot be made, else 0.
 int executeCMD(const char* command, char* out);
 #endif

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "trace.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 #endif
@@ -39,7 +41,11 @@ void GetSystemDiskInfo(char* out) {
   GetSystemDirectoryA(directory, kolvex::kSystemDirectorySize);
   char drive[3];
   char root[4];
-  if (!kolvex::SystemDriveOf(directory, drive, root)) return;
+  if (!kolvex::SystemDriveOf(directory, drive, root)) {
+    KOLVEX_TRACE(kSystemDisk, false, "system directory %s: no drive in it",
+                 kolvex::Quote(directory).text);
+    return;
+  }
 
   kolvex::VolumeAnswers volume;
   std::memset(&volume, 0, sizeof volume);
@@ -49,16 +55,23 @@ void GetSystemDiskInfo(char* out) {
   if (GetDiskFreeSpaceExA(drive, &available, &total, &totalFree)) {
     volume.sizeKnown = true;
     volume.totalBytes = total.QuadPart;
+  } else {
+    KOLVEX_TRACE(kSystemDisk, false, "GetDiskFreeSpaceExA %s: error %lu (size 0)", drive,
+                 GetLastError());
   }
   DWORD serial = 0;
   if (GetVolumeInformationA(root, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
     volume.serialKnown = true;
     volume.serial = serial;
+  } else {
+    KOLVEX_TRACE(kSystemDisk, false, "GetVolumeInformationA %s serial: error %lu (left empty)",
+                 root, GetLastError());
   }
   if (!GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, nullptr, volume.fileSystem,
                              sizeof volume.fileSystem))
     volume.fileSystem[0] = '\0';
   kolvex::FormatSystemDisk(drive[0], volume, out, kolvex::kSystemDiskSize);
+  KOLVEX_TRACE(kSystemDisk, true, "volume of %s: %s", root, kolvex::Quote(out).text);
 }
 
 #endif

@@ -7,15 +7,13 @@
 
 #include <cstring>
 
+#include "command_deadline.h"
 #include "command_runner.h"
 
 namespace kolvex {
 
 namespace {
 
-// An enumeration answers within a few seconds on a healthy machine; a
-// stuck WMI service must not hold the run longer than wmic would take.
-constexpr long kEnumerationTimeoutMs = 15000;
 constexpr int kValueTextSize = 64;
 
 // Releases a COM interface when it goes out of scope.
@@ -89,9 +87,10 @@ int QueryFirstValue(const WmicQuery& query, char* out) {
                                  objects.slot())))
     return -1;
 
+  // A stuck WMI service must not hold the run longer than wmic may take.
   ComRef<IWbemClassObject> first;
   ULONG returned = 0;
-  if (objects->Next(kEnumerationTimeoutMs, 1, first.slot(), &returned) != WBEM_S_NO_ERROR ||
+  if (objects->Next(CommandTimeoutMs(), 1, first.slot(), &returned) != WBEM_S_NO_ERROR ||
       returned != 1 || first.get() == nullptr)
     return -1;
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "command_deadline.h"
 #include "command_runner.h"
 
 #if defined(_WIN32) && KOLVEX_WMI_FALLBACK
@@ -28,10 +29,83 @@ int CopyFirstValue(const char* text, char* out, int most) {
   return n;
 }
 
+namespace {
+
+// Case-blind: "ERROR:" from Windows, "Error:" from other implementations.
+bool StartsWithNoCase(const char* text, const char* prefix) {
+  for (; *prefix != '\0'; ++text, ++prefix) {
+    const char a = (*text >= 'a' && *text <= 'z') ? static_cast<char>(*text - 'a' + 'A') : *text;
+    if (a != *prefix) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsWmicErrorReport(const char* capture) {
+  for (const char* line = capture; *line != '\0';) {
+    while (*line == ' ' || *line == '\t' || *line == '\r') ++line;
+    if (StartsWithNoCase(line, "ERROR:") || StartsWithNoCase(line, "DESCRIPTION = ")) return true;
+    const char* next = std::strchr(line, '\n');
+    if (next == nullptr) break;
+    line = next + 1;
+  }
+  return false;
+}
+
 void ParseWmicCapture(const char* capture, char* out, int most) {
+  if (IsWmicErrorReport(capture)) return;
   const char* lineEnd = std::strstr(capture, "\r\n");
   if (lineEnd == nullptr) return;
   CopyFirstValue(lineEnd + 2, out, most);
+}
+
+namespace {
+
+// The text of the report line that says what went wrong, up to its end.
+QuotedValue ErrorText(const char* capture) {
+  const char* at = std::strstr(capture, "Description = ");
+  if (at != nullptr) at += 14;
+  if (at == nullptr) {
+    at = capture;
+    while (*at == ' ' || *at == '\r' || *at == '\n') ++at;
+  }
+  return Quote(at, std::strcspn(at, "\r\n"));
+}
+
+}  // namespace
+
+void ExplainWmic(Trace& trace, TraceStep step, const char* command, bool started, bool timedOut,
+                 int timeoutMs, const char* capture, const char* value) {
+  const bool found = value[0] != '\0';
+  if (!started) {
+    trace.Note(step, false, "%s: not started", command);
+#if KOLVEX_WMI_FALLBACK
+    trace.Hint(step, "wmic missing: read from WMI");
+#else
+    trace.Hint(step, "wmic missing: build with the WMI fallback, or install wmic");
+#endif
+  } else if (IsWmicErrorReport(capture)) {
+    trace.Note(step, false, "%s: error report %s", command, ErrorText(capture).text);
+  } else if (timedOut) {
+    trace.Note(step, found, "%s: timed out after %d ms%s%s", command, timeoutMs,
+               found ? ", value printed in time: " : ", no value", found ? Quote(value).text : "");
+  } else if (found) {
+    trace.Note(step, true, "%s: %s", command, Quote(value).text);
+  } else {
+    trace.Note(step, false, "%s: no value", command);
+  }
+}
+
+void ExplainWmi(Trace& trace, TraceStep step, const WmicQuery& query, int result,
+                const char* value) {
+  char statement[96] = {0};
+  for (std::size_t i = 0; i + 1 < sizeof statement && query.wmiStatement[i] != L'\0'; ++i)
+    statement[i] = NarrowUnit(static_cast<unsigned>(query.wmiStatement[i]));
+  if (result == 0 && value[0] != '\0')
+    trace.Note(step, true, "WMI %s: %s", statement, Quote(value).text);
+  else
+    trace.Note(step, false, "WMI %s: no value", statement);
 }
 
 }  // namespace kolvex
@@ -40,23 +114,33 @@ void ParseWmicCapture(const char* capture, char* out, int most) {
 
 namespace {
 
-void RunQuery(const kolvex::WmicQuery& query, char* out) {
+void RunQuery(const kolvex::WmicQuery& query, kolvex::TraceStep step, char* out) {
   char capture[kolvex::kCaptureSize];
   std::memset(capture, 0, sizeof capture);
-  if (executeCMD(query.command, capture) == 0) {
-    kolvex::ParseWmicCapture(capture, out, query.most);
-    return;
-  }
+  const int timeoutMs = kolvex::CommandTimeoutMs();
+  const kolvex::CommandOutcome outcome = kolvex::RunCommand(query.command, capture, timeoutMs);
+  const bool answered = outcome.started && !kolvex::IsWmicErrorReport(capture);
+  if (answered) kolvex::ParseWmicCapture(capture, out, query.most);
+  if (kolvex::Trace* trace = kolvex::ActiveTrace())
+    kolvex::ExplainWmic(*trace, step, query.command, outcome.started, outcome.timedOut, timeoutMs,
+                        capture, out);
+  if (answered) return;
 #if KOLVEX_WMI_FALLBACK
-  // No wmic on this machine: ask the store it would have read.
-  kolvex::ReadWmiValue(query, out);
+  // No wmic on this machine, or one that reported a failure: ask the store
+  // it would have read.
+  const int result = kolvex::ReadWmiValue(query, out);
+  if (kolvex::Trace* trace = kolvex::ActiveTrace()) kolvex::ExplainWmi(*trace, step, query, result, out);
 #endif
 }
 
 }  // namespace
 
-void GetDiskSerialByWmic(char* out) { RunQuery(kolvex::kDiskSerialQuery, out); }
-void GetCpuSerial(char* out) { RunQuery(kolvex::kCpuIdQuery, out); }
-void GetBIOSSerial(char* out) { RunQuery(kolvex::kBiosSerialQuery, out); }
+void GetDiskSerialByWmic(char* out) {
+  RunQuery(kolvex::kDiskSerialQuery, kolvex::TraceStep::kDiskSerial, out);
+}
+void GetCpuSerial(char* out) { RunQuery(kolvex::kCpuIdQuery, kolvex::TraceStep::kCpuId, out); }
+void GetBIOSSerial(char* out) {
+  RunQuery(kolvex::kBiosSerialQuery, kolvex::TraceStep::kBiosSerial, out);
+}
 
 #endif

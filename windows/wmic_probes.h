@@ -2,6 +2,8 @@
 // the source when the wmic tool cannot be started.
 #pragma once
 
+#include "trace.h"
+
 namespace kolvex {
 
 // One query: the wmic command line, the WMI statement and property that
@@ -23,9 +25,24 @@ extern const WmicQuery kBiosSerialQuery;
 // caller's zero fill ends the value). Returns the characters copied.
 int CopyFirstValue(const char* text, char* out, int most);
 
+// wmic reports a failure on the same streams as a value ("ERROR:" and
+// "Description = ..." lines, "Error: ..." under other hosts); such a capture
+// holds no value.
+bool IsWmicErrorReport(const char* capture);
+
 // The wmic parse: the first value starts right after the first "\r\n" of
-// the capture. A capture without one leaves out untouched.
+// the capture. A capture without one, or an error report, leaves out
+// untouched.
 void ParseWmicCapture(const char* capture, char* out, int most);
+
+// Tells the trace what became of one wmic query: not started, timed out,
+// an error report (its description), a value, or none.
+void ExplainWmic(Trace& trace, TraceStep step, const char* command, bool started, bool timedOut,
+                 int timeoutMs, const char* capture, const char* value);
+
+// The same for the WMI fallback's answer.
+void ExplainWmi(Trace& trace, TraceStep step, const WmicQuery& query, int result,
+                const char* value);
 
 }  // namespace kolvex
 

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "trace.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 #include <lm.h>
@@ -25,7 +27,10 @@ void FormatWorkstation(char* nameText, unsigned major, unsigned minor, char* nam
 
 int GetDeviceNameAndOsVersion(char* name, char* version) {
   LPBYTE block = nullptr;
-  if (NetWkstaGetInfo(nullptr, 102, &block) != NERR_Success) {
+  const NET_API_STATUS status = NetWkstaGetInfo(nullptr, 102, &block);
+  if (status != NERR_Success) {
+    KOLVEX_TRACE(kDeviceAndVersion, false, "NetWkstaGetInfo level 102: error %lu",
+                 static_cast<unsigned long>(status));
     if (block != nullptr) NetApiBufferFree(block);
     return -1;
   }
@@ -36,6 +41,9 @@ int GetDeviceNameAndOsVersion(char* name, char* version) {
                       kolvex::kComputerNameTextSize, nullptr, nullptr);
   kolvex::FormatWorkstation(nameText, info->wki102_ver_major, info->wki102_ver_minor, name,
                             version);
+  KOLVEX_TRACE(kDeviceAndVersion, name[0] != '\0', "NetWkstaGetInfo computer name: %s",
+               kolvex::Quote(name).text);
+  KOLVEX_TRACE(kDeviceAndVersion, true, "NetWkstaGetInfo version: %s", kolvex::Quote(version).text);
   NetApiBufferFree(block);
   return 0;
 }

@@ -3,7 +3,9 @@
 
 #include <sys/utsname.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "LinuxKolvex.h"
@@ -46,6 +48,25 @@ TEST(GetLinuxSysTime, RealClockGivesNineteenCharacters) {
   EXPECT_EQ(std::strlen(buf), 19u);
   EXPECT_EQ(buf[4], '-');
   EXPECT_EQ(buf[10], ' ');
+}
+
+TEST(GetLinuxSysTime, FollowsAZoneChangedBetweenReadings) {
+  const char* saved = std::getenv("TZ");
+  const std::string previous = saved != nullptr ? saved : "";
+  setenv("TZ", "UTC0", 1);
+  tzset();
+  const std::time_t noon = 12 * 3600;
+  std::tm first{}, second{};
+  ASSERT_TRUE(SystemClock().toLocal(noon, &first));
+  setenv("TZ", "EST-5", 1);  // five hours east; no tzset of our own
+  ASSERT_TRUE(SystemClock().toLocal(noon, &second));
+  if (saved != nullptr)
+    setenv("TZ", previous.c_str(), 1);
+  else
+    unsetenv("TZ");
+  tzset();
+  EXPECT_EQ(first.tm_hour, 12);
+  EXPECT_EQ(second.tm_hour, 17);
 }
 
 std::string g_node, g_release;

@@ -2,12 +2,22 @@
 // and every item stays within its width.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "LinuxKolvex.h"
 #include "test_support.h"
+#include "tool_probes.h"
 
 namespace kolvex {
 namespace {
@@ -83,6 +93,102 @@ TEST(HostileTools, StandardErrorAndExitStatusDoNotLeak) {
   EXPECT_STREQ(cpu, "0102");
   EXPECT_STREQ(bios, "S1");
 }
+
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (readdir(dir) != nullptr) ++count;
+    closedir(dir);
+  }
+  return count;
+}
+
+// Processes of the group that are still alive (zombies and the dying not
+// counted: a killed tool's orphan is reaped by whoever adopted it).
+int LiveMembers(pid_t group) {
+  int live = 0;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return -1;
+  while (dirent* entry = readdir(proc)) {
+    std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    // pid (comm) state ppid pgrp ...; comm may hold blanks, so start after ')'.
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    char state = 0;
+    int ppid = 0, pgrp = 0;
+    if (std::sscanf(line.c_str() + close + 1, " %c %d %d", &state, &ppid, &pgrp) != 3) continue;
+    if (pgrp == group && state != 'Z' && state != 'X') ++live;
+  }
+  closedir(proc);
+  return live;
+}
+
+struct Hung {
+  const char* name;
+  const char* script;  // body of dmidecode
+  bool timesOut;
+};
+
+class HungTools : public ::testing::TestWithParam<Hung> {};
+
+// The command returns by its deadline with what the tool printed in time,
+// and leaves no process and no descriptor behind.
+TEST_P(HungTools, EndWithTheDeadlineKeepingTheValue) {
+  constexpr int kDeadlineMs = 400;
+  testing::FakeToolDir tools;
+  tools.Script("dmidecode", GetParam().script);
+  testing::ScopedEnv deadline(kCommandTimeoutVariable, std::to_string(kDeadlineMs).c_str());
+  // Standard input that never ends: a tool reading it would wait for good.
+  int feed[2];
+  ASSERT_EQ(pipe(feed), 0);
+  const int savedInput = dup(STDIN_FILENO);
+  dup2(feed[0], STDIN_FILENO);
+  close(feed[0]);
+  const int descriptorsBefore = OpenDescriptors();
+
+  char captured[1024] = {0};
+  const auto start = std::chrono::steady_clock::now();
+  const CommandOutcome outcome = RunCommand("dmidecode -t 4 | grep ID", captured, CommandTimeoutMs());
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start).count();
+
+  const int descriptorsAfter = OpenDescriptors();
+  dup2(savedInput, STDIN_FILENO);
+  close(savedInput);
+  close(feed[1]);
+
+  char cpu[50] = {0};
+  ParseToolValue(captured, kCpuIdRule, cpu, sizeof cpu);
+  EXPECT_STREQ(cpu, "0102");
+  EXPECT_EQ(outcome.timedOut, GetParam().timesOut);
+  EXPECT_LT(took, kDeadlineMs + 1000);
+  if (GetParam().timesOut) {
+    EXPECT_GE(took, kDeadlineMs - 5);
+  }
+  EXPECT_EQ(descriptorsAfter, descriptorsBefore);
+  ASSERT_TRUE(outcome.started);
+  ASSERT_GT(outcome.group, 0);
+  EXPECT_EQ(waitpid(outcome.group, nullptr, WNOHANG), -1) << "the shell was not reaped";
+  int live = LiveMembers(outcome.group);
+  for (int i = 0; i < 100 && live > 0; ++i) {  // SIGKILL lands shortly after kill() returns
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    live = LiveMembers(outcome.group);
+  }
+  EXPECT_EQ(live, 0);
+  if (live > 0) kill(-outcome.group, SIGKILL);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tools, HungTools,
+    ::testing::Values(
+        Hung{"AnswersThenNeverExits", "echo 'ID: 01 02'; /bin/sleep 1000\n", true},
+        Hung{"LeavesAChildHoldingThePipe", "echo 'ID: 01 02'; /bin/sleep 1000 &\nexit 0\n", true},
+        Hung{"ReadsStandardInput", "/bin/cat >/dev/null; echo 'ID: 01 02'\n", false},
+        // Output closed, yet the tool stays: the rest of the deadline, then the end.
+        Hung{"ClosesOutputThenStays", "echo 'ID: 01 02'; exec >&-; /bin/sleep 1000\n", true}),
+    [](const ::testing::TestParamInfo<Hung>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace kolvex

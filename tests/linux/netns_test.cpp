@@ -129,6 +129,12 @@ INSTANTIATE_TEST_SUITE_P(
                 "ip addr add 172.16.5.5/16 dev d0\n"
                 "ip link set d0 down\n",
                 "0|020000000d00||172.16.5.5|"},
+        NetCase{"SecondAddressAnswersWithThePrimary",
+                "ip link add v0 address 02:00:00:00:0a:00 type veth peer name v1\n"
+                "ip addr add 10.0.0.1/24 dev v0\n"
+                "ip addr add 10.0.0.2/24 dev v0\n",
+                // Both entries of v0 are asked by name: the primary answers twice.
+                "0|020000000a00|020000000a00|10.0.0.1|10.0.0.1"},
         NetCase{"OnlySixteenEntriesAreSeen", ManyInterfaces(),
                 "0|02000000000e|02000000000d|10.1.14.1|10.1.13.1"}),
     [](const ::testing::TestParamInfo<NetCase>& info) { return std::string(info.param.name); });

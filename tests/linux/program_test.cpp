@@ -65,5 +65,60 @@ TEST(Program, PrintsBannerLogSummaryAndRecord) {
   EXPECT_EQ(record.substr(record.size() - 2), "@@");
 }
 
+struct OptionCase {
+  const char* args;
+  const char* firstLine;
+  int status;
+};
+
+class ProgramOption : public ::testing::TestWithParam<OptionCase> {};
+
+TEST_P(ProgramOption, AnswersWithoutCollecting) {
+  const std::string out = testing::RunCommand("env PATH=/nonexistent " KOLVEXFORLINUX_PATH " " +
+                                              std::string(GetParam().args) + " 2>&1; echo rc=$?");
+  const std::vector<std::string> lines = SplitLines(out);
+  ASSERT_GE(lines.size(), 2u) << out;
+  EXPECT_EQ(lines[0], GetParam().firstLine);
+  EXPECT_EQ(lines.back(), "rc=" + std::to_string(GetParam().status));
+  EXPECT_EQ(out.find("kolvex for linux version"), std::string::npos) << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, ProgramOption,
+    ::testing::Values(
+        OptionCase{"--help", "Usage: kolvexforlinux [--explain | --help | --version]", 0},
+        OptionCase{"--version", "kolvexforlinux 1.1.2", 0},
+        OptionCase{"--explain --help", "Usage: kolvexforlinux [--explain | --help | --version]", 0},
+        OptionCase{"--explain -x", "kolvexforlinux: unrecognized option '-x'", 2},
+        OptionCase{"explain", "kolvexforlinux: unrecognized option 'explain'", 2}),
+    [](const ::testing::TestParamInfo<OptionCase>& info) {
+      std::string name;
+      for (const char* c = info.param.args; *c != '\0'; ++c)
+        name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+      return name;
+    });
+
+TEST(Program, ExplainKeepsTheFrameAndExplainsAfterTheRecord) {
+  const std::string plain =
+      testing::RunCommand("env PATH=/nonexistent " KOLVEXFORLINUX_PATH " 2>/dev/null");
+  const std::string out =
+      testing::RunCommand("env PATH=/nonexistent " KOLVEXFORLINUX_PATH " --explain 2>/dev/null");
+  const std::vector<std::string> lines = SplitLines(out);
+  ASSERT_GT(lines.size(), 32u) << out;
+  EXPECT_EQ(lines[0], "kolvex for linux version 1.1.2");
+  for (int i = 1; i <= 15; ++i) EXPECT_TRUE(IsStamped(lines[i])) << lines[i];
+  ASSERT_EQ(lines[29].rfind("CollectData = [", 0), 0u) << lines[29];
+  // Same summary as without the option, but for the collection time.
+  const std::vector<std::string> plainLines = SplitLines(plain);
+  ASSERT_EQ(plainLines.size(), 30u) << plain;
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 19, lines.begin() + 28),
+            std::vector<std::string>(plainLines.begin() + 19, plainLines.begin() + 28));
+  EXPECT_EQ(lines[30], "");
+  EXPECT_EQ(lines[31].rfind("Explanation:", 0), 0u) << lines[31];
+  const std::string explanation = out.substr(out.find("Explanation:"));
+  EXPECT_NE(explanation.find("uname node name: \""), std::string::npos) << explanation;
+  for (unsigned char c : explanation) EXPECT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7f)) << int(c);
+}
+
 }  // namespace
 }  // namespace kolvex

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -74,6 +75,27 @@ class FakeToolDir {
  private:
   std::string dir_;
   std::string savedPath_;
+};
+
+// Sets (or with nullptr unsets) one environment variable while it lives.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    const char* old = getenv(name);
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    if (value != nullptr) setenv(name, value, 1); else unsetenv(name);
+  }
+  ~ScopedEnv() {
+    if (had_) setenv(name_.c_str(), old_.c_str(), 1); else unsetenv(name_.c_str());
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::string old_;
+  bool had_ = false;
 };
 
 // UTF-8 text converted to GBK by iconv, independent of the project's tables.

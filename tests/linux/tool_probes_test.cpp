@@ -2,7 +2,7 @@
 // recorded and made-up output, and the probes through fake tools on PATH.
 #include <gtest/gtest.h>
 
-
+#include <climits>
 #include <cstring>
 #include <string>
 
@@ -75,6 +75,58 @@ TEST(ExecuteCmd, NeverPassesTheCaptureBufferWhenItStartsFull) {
   executeCMD("head -c 3000 /dev/zero | tr '\\0' x", out);
   EXPECT_LT(std::strlen(out), 1024u);
   EXPECT_EQ(out[1024], '#');
+}
+
+TEST(CommandTimeout, OnlyAPositiveNumberOverridesTheDefault) {
+  struct {
+    const char* text;
+    int deadline;
+  } cases[] = {
+      {"250", 250},
+      {"99999999999999", INT_MAX},  // capped, not wrapped
+      {nullptr, 30000},             // unset
+      {"", 30000},
+      {"0", 30000},                 // not positive
+      {"-5", 30000},
+      {" 5", 30000},                // not a plain number
+      {"12ms", 30000},
+      {"1e3", 30000},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ParseCommandTimeout(c.text, 30000), c.deadline) << (c.text ? c.text : "(unset)");
+}
+
+TEST(CommandTimeout, ReadAtEachRun) {
+  testing::ScopedEnv set(kCommandTimeoutVariable, "1234");
+  EXPECT_EQ(CommandTimeoutMs(), 1234);
+  setenv(kCommandTimeoutVariable, "junk", 1);
+  EXPECT_EQ(CommandTimeoutMs(), kDefaultCommandTimeoutMs);
+}
+
+TEST(NextChunkLength, CutsAsALineReadOf511) {
+  const std::string longLine(600, 'x');
+  struct {
+    std::string pending;
+    bool ended;
+    std::size_t length;
+  } cases[] = {
+      {"ab\ncd\n", false, 3},              // through the first line feed
+      {"abc", false, 0},                    // a line still arriving is not cut early
+      {"abc", true, 3},                     // the last line without a line feed
+      {"", true, 0},
+      {longLine, false, 511},               // a long line in pieces of 511
+      {std::string(511, 'y') + "\n", false, 511},  // the line feed goes to the next chunk
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(NextChunkLength(c.pending.data(), c.pending.size(), 512, c.ended), c.length)
+        << c.pending.substr(0, 8) << " ended " << c.ended;
+}
+
+TEST(GroupFromStat, CountsFieldsFromTheLastParenthesis) {
+  EXPECT_EQ(GroupFromStat("4711 (sleep) S 4700 4700 4700 0 -1"), 4700);
+  EXPECT_EQ(GroupFromStat("4711 (a) (b c) R 1 99 99 0"), 99);  // a name with ") (" and a blank
+  EXPECT_EQ(GroupFromStat("4711 sleep S 1 2"), -1);
+  EXPECT_EQ(GroupFromStat(nullptr), -1);
 }
 
 struct ParseCase {
@@ -173,6 +225,32 @@ TEST_F(FakeTools, ValueLongerThanTheBufferStopsAtItsEnd) {
   GetBIOSSerial(bios);
   EXPECT_EQ(std::string(bios), std::string(49, 'S'));
   EXPECT_EQ(bios[50], '#');
+}
+
+// Translated tool labels would hide every key: the tools run under LC_ALL=C
+// whatever the caller's locale, and the caller's environment stays as it was.
+TEST_F(FakeTools, CallersLanguageDoesNotReachTheTools) {
+  tools_.Script("lshw",
+                "if [ \"$LC_ALL\" = C ]; then echo '       serial: QM00001'\n"
+                "else echo '       num\xc3\xa9ro de s\xc3\xa9rie: QM00001'; fi\n");
+  tools_.Script("dmidecode",
+                "if [ \"$LC_ALL\" = C ]; then echo '\tID: 01 02'; else echo '\tIdentifiant: 01 02'; fi\n");
+  auto items = [] {
+    char disk[256] = {0}, cpu[50] = {0};
+    GetDiskSerialBylshw(disk);
+    GetCpuSerial(cpu);
+    return std::string(disk) + "@" + cpu;
+  };
+  std::string french;
+  {
+    testing::ScopedEnv lang("LANG", "fr_FR.UTF-8");
+    testing::ScopedEnv all("LC_ALL", "fr_FR.UTF-8");
+    french = items();
+    EXPECT_STREQ(getenv("LC_ALL"), "fr_FR.UTF-8");
+  }
+  testing::ScopedEnv all("LC_ALL", "C");
+  EXPECT_EQ(french, items());
+  EXPECT_EQ(french, "QM00001@0102");
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #
 # MODE  standin         a stand-in wmic.exe beside the program prints recorded
 #                       output (ANSI "\r\r\n", UTF-16 with mark)
+#       standin-hung    as standin, but the CPU query answers and never exits:
+#                       the run ends by the deadline, every value kept
 #       standin-silent  the stand-in prints nothing: the items stay empty,
 #                       WMI is not asked
 #       wine-wmic       wine's own wmic (UTF-16 with mark into the pipe)
@@ -27,6 +29,13 @@ case $mode in
     cp "$data/ansi-diskdrive.out" "$run/diskdrive.out"
     cp "$data/utf16-cpu.out" "$run/cpu.out"
     cp "$data/ansi-bios.out" "$run/bios.out" ;;
+  standin-hung)
+    cp "$standin" "$run/wmic.exe"
+    cp "$data/ansi-diskdrive.out" "$run/diskdrive.out"
+    cp "$data/utf16-cpu.out" "$run/cpu.out"
+    cp "$data/ansi-bios.out" "$run/bios.out"
+    touch "$run/cpu.hang"
+    export KOLVEX_COMMAND_TIMEOUT_MS=10000 ;;  # wine takes seconds to start a child
   standin-silent) cp "$standin" "$run/wmic.exe" ;;
   wine-wmic) ;;
   wmi) export WINEDLLOVERRIDES="mscoree,mshtml=;wmic.exe=d" ;;
@@ -37,7 +46,11 @@ esac
 # Inside the sandbox: the program, and what wine's wmic says for the CPU
 # (asked from elsewhere, so that no stand-in is found).
 inner='cd "$1" &&
+  start=$(date +%s%N)
   printf "\n" | wine ./kolvexforWindows.exe >out.bin 2>err.txt; echo $? >rc
+  echo $(( ($(date +%s%N) - start) / 1000000 )) >took-ms
+  beat() { stat -c %s cpu.beat 2>/dev/null || echo 0; }
+  if [ -e cpu.hang ]; then before=$(beat); sleep 1; echo "$before $(beat)" >cpu-beats; fi
   cd / && WINEDLLOVERRIDES="mscoree,mshtml=" wine wmic CPU get ProcessorID </dev/null >"$1/cpu.wmic" 2>/dev/null
   true'
 "$here/wine_sandbox.sh" --hostname kolvex-e2e-workstation \
@@ -57,7 +70,7 @@ gbk() { printf '%s' "$1" | iconv -f UTF-8 -t GBK; }
 host_cpu=$(iconv -f UTF-16 -t ASCII "$run/cpu.wmic" 2>/dev/null | sed -n 2p | awk '{print substr($1, 1, 16)}')
 
 case $mode in
-  standin) disk=0025_3886_81B2_4 cpu=178BFBFF00A20F12 bios=VM-42 ;;
+  standin | standin-hung) disk=0025_3886_81B2_4 cpu=178BFBFF00A20F12 bios=VM-42 ;;
   wine-wmic | wmi) disk=WINEHDISK cpu=$host_cpu bios=0
     [[ $cpu =~ ^[0-9A-F]{16}$ ]] || fail "no CPU ID from wine's wmic to compare with: '$cpu'" ;;
   standin-silent | none) disk= cpu= bios= ;;
@@ -113,7 +126,16 @@ expect_field 9 "CPU ID" "$cpu"
 expect_field 10 "BIOS serial" "$bios"
 expect_field 11 "system disk" "C,12ABCD,NTFS,3"
 
-if [ "$mode" = standin ] || [ "$mode" = standin-silent ]; then
+if [ "$mode" = standin-hung ]; then
+  # The hung query costs the deadline once, not the test's own time-out.
+  [ "$(cat "$run/took-ms")" -lt 60000 ] || fail "the run took $(cat "$run/took-ms") ms"
+  read -r beats_then beats_now <"$run/cpu-beats"
+  [ "$beats_then" -gt 0 ] || fail "the stand-in wmic.exe never hung"
+  [ "$beats_then" = "$beats_now" ] || fail "the hung wmic.exe still runs after the program ended"
+fi
+echo "$mode: the program ran $(cat "$run/took-ms") ms"
+
+if [ "$mode" = standin ] || [ "$mode" = standin-hung ] || [ "$mode" = standin-silent ]; then
   expected_calls=$'wmic diskdrive get serialnumber\nwmic CPU get ProcessorID\nwmic bios get serialnumber'
   [ "$(cat "$run/wmic-calls.log" 2>/dev/null)" = "$expected_calls" ] ||
     fail "wmic command lines: $(cat "$run/wmic-calls.log" 2>/dev/null)"

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "adapters.h"
+#include "command_deadline.h"
 #include "command_runner.h"
 #include "system_disk.h"
 #include "wmic_probes.h"
@@ -139,6 +140,44 @@ TEST(ExecuteCmdLimits, ProgramThatCannotStart) {
   EXPECT_EQ(c.result, -1);
   EXPECT_EQ(c.text, "");
   EXPECT_TRUE(c.handlesReturned);
+}
+
+// A child that never ends, or leaves a child of its own holding the pipe,
+// is ended at the deadline with everything it started; what it wrote in
+// time is kept.
+TEST(ExecuteCmdLimits, DeadlineEndsTheChildAndItsChildren) {
+  struct {
+    const char* args;
+    const char* printed;
+  } cases[] = {
+      {"out ID: sleep 600000", "ID:"},   // answers, then never exits
+      {"out ID: spawn 600000", "ID:"},   // exits; its child holds the pipe
+  };
+  // Long enough for wine to start the child and let it print, which takes
+  // seconds on a loaded machine. Set in the C runtime's copy, which getenv
+  // reads, and cleared on every way out.
+  constexpr ULONGLONG kDeadlineMs = 10000;
+  struct Deadline {
+    Deadline() { _putenv_s(kCommandTimeoutVariable, "10000"); }
+    ~Deadline() { _putenv_s(kCommandTimeoutVariable, ""); }
+  } deadline;
+  for (const auto& c : cases) {
+    const ULONGLONG start = GetTickCount64();
+    const Captured r = Execute(Child(c.args));
+    const ULONGLONG took = GetTickCount64() - start;
+    EXPECT_EQ(r.result, 0) << c.args;
+    ASSERT_EQ(r.text.rfind(c.printed, 0), 0u) << c.args << ": " << r.text;
+    EXPECT_GE(took, kDeadlineMs) << c.args;
+    EXPECT_LT(took, kDeadlineMs + 10000) << c.args;
+    EXPECT_TRUE(r.handlesReturned) << c.args;
+    const std::string spawned = r.text.substr(std::strlen(c.printed));
+    if (spawned.empty()) continue;
+    HANDLE grandchild = OpenProcess(SYNCHRONIZE, FALSE, std::strtoul(spawned.c_str(), nullptr, 10));
+    if (grandchild != nullptr) {
+      EXPECT_EQ(WaitForSingleObject(grandchild, 5000), WAIT_OBJECT_0) << "still running: " << c.args;
+      CloseHandle(grandchild);
+    }
+  }
 }
 
 // wine's own wmic: UTF-16 with a byte-order mark into a pipe.

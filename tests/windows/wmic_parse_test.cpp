@@ -79,7 +79,13 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"no_line_end", "SerialNumber ABC", 10, ""},
         ParseCase{"only_lf", "SerialNumber\nABC\n", 10, ""},
         ParseCase{"nothing_after_header", "SerialNumber\r\n", 10, ""},
-        ParseCase{"empty", "", 16, ""}),
+        ParseCase{"empty", "", 16, ""},
+        // Error reports are no value, whatever their first value line holds.
+        ParseCase{"error_code_lines", "ERROR:\r\r\nCode = 0x80041003\r\r\nDescription = Access denied\r\r\n",
+                  16, ""},
+        ParseCase{"error_description_only", "SerialNumber\r\nDescription = Invalid class \r\n", 10, ""},
+        ParseCase{"error_other_host", "Error: Alias not found.\r\nX\r\n", 10, ""},
+        ParseCase{"value_containing_error", "SerialNumber\r\nNOERROR:1\r\n", 10, "NOERROR:1"}),
     [](const ::testing::TestParamInfo<ParseCase>& info) { return std::string(info.param.name); });
 
 // Recorded output as executeCMD would capture it (in pipe reads of 512
@@ -119,8 +125,8 @@ INSTANTIATE_TEST_SUITE_P(
                       RecordedCase{"ansi-cpu.out", 16, "0F8BFBFF000A0655"},
                       RecordedCase{"ansi-bios.out", 10, "VM-42"},
                       RecordedCase{"ansi-bios-oem.out", 10, "To"},
-                      // An error report gives the first word of its second line.
-                      RecordedCase{"ansi-error.out", 10, "ERROR:"},
+                      // An error report is no value.
+                      RecordedCase{"ansi-error.out", 10, ""},
                       RecordedCase{"utf16-cpu.out", 16, "178BFBFF00A20F12"},
                       RecordedCase{"wine-diskdrive.out", 16, "WINEHDISK"},
                       RecordedCase{"wine-bios.out", 10, "0"},

@@ -36,6 +36,11 @@ KOLVEX_API int ORVIK_GetSystemInfoUnAesEncode(char* out, int& len);
 KOLVEX_API int ORVIK_GetRealSystemInfo(char* out, int& len);
 // The interface version text; constant, not to be freed.
 KOLVEX_API const char* ORVIK_GetKolvexApiVersion();
+// ORVIK_GetRealSystemInfo, and into explanation (size bytes, always
+// NUL-terminated) in plain ASCII where each item came from: every source
+// tried, its outcome, the one that gave the value, hints. Nothing of it is
+// printed.
+KOLVEX_API int ORVIK_GetExplainedSystemInfo(char* out, int& len, char* explanation, int size);
 
 // --- probes -----------------------------------------------------------------
 // Output buffers must be zero-filled by the caller: most probes write only the

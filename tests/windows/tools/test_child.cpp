@@ -1,6 +1,8 @@
 // A child for the command-runner tests: writes what its arguments ask for,
 // in order, straight to its standard handles.
-//   out TEXT | err TEXT | fill N | file PATH | exit CODE
+//   out TEXT | err TEXT | fill N | file PATH | exit CODE | sleep MS
+//   | spawn MS (a copy of itself that sleeps MS holding the standard
+//   handles; its process id is written to standard output)
 #include <windows.h>
 
 #include <cstdio>
@@ -40,6 +42,25 @@ int main(int argc, char** argv) {
       while ((n = std::fread(block, 1, sizeof block, f)) > 0)
         Write(STD_OUTPUT_HANDLE, block, static_cast<DWORD>(n));
       std::fclose(f);
+    } else if (std::strcmp(what, "sleep") == 0) {
+      Sleep(static_cast<DWORD>(std::atol(arg)));
+    } else if (std::strcmp(what, "spawn") == 0) {
+      char self[MAX_PATH] = {};
+      GetModuleFileNameA(nullptr, self, MAX_PATH);
+      char line[MAX_PATH + 64];
+      std::snprintf(line, sizeof line, "\"%s\" sleep %s", self, arg);
+      STARTUPINFOA startup;
+      std::memset(&startup, 0, sizeof startup);
+      startup.cb = sizeof startup;
+      PROCESS_INFORMATION child;
+      if (!CreateProcessA(nullptr, line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                          &child))
+        return 5;
+      char id[16];
+      std::snprintf(id, sizeof id, "%lu", static_cast<unsigned long>(child.dwProcessId));
+      Write(STD_OUTPUT_HANDLE, id, static_cast<DWORD>(std::strlen(id)));
+      CloseHandle(child.hThread);
+      CloseHandle(child.hProcess);
     } else if (std::strcmp(what, "exit") == 0) {
       return std::atoi(arg);
     }

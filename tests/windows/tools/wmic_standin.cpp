@@ -1,6 +1,8 @@
 // Stand-in for wmic.exe, placed beside the program under test: prints the
 // recorded output <class>.out from its own folder byte for byte (nothing
-// when there is none) and notes every command line in wmic-calls.log.
+// when there is none) and notes every command line in wmic-calls.log. With
+// <class>.hang beside it, it then never exits, as wmic does on a damaged
+// repository, and beats into <class>.beat while it lives.
 #include <windows.h>
 
 #include <cctype>
@@ -30,5 +32,16 @@ int main(int argc, char** argv) {
   while ((n = std::fread(block, 1, sizeof block, recorded)) > 0)
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), block, static_cast<DWORD>(n), &written, nullptr);
   std::fclose(recorded);
+  if (std::FILE* hang = std::fopen((folder + name + ".hang").c_str(), "rb")) {
+    std::fclose(hang);
+    // A heartbeat in <class>.beat, so the test sees whether it was ended.
+    for (;;) {
+      if (std::FILE* beat = std::fopen((folder + name + ".beat").c_str(), "ab")) {
+        std::fputc('.', beat);
+        std::fclose(beat);
+      }
+      Sleep(100);
+    }
+  }
   return 0;
 }

@@ -1,0 +1,33 @@
+#include "options.h"
+
+#include <cstring>
+
+namespace kolvex {
+
+ProgramOptions ParseProgramOptions(int argc, const char* const* argv, bool windowsSpelling) {
+  ProgramOptions options{ProgramMode::kRun, nullptr};
+  bool explain = false, help = false, version = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (arg == nullptr) continue;
+    const bool windows = windowsSpelling;
+    if (std::strcmp(arg, "--explain") == 0 || (windows && std::strcmp(arg, "/explain") == 0)) {
+      explain = true;
+    } else if (std::strcmp(arg, "--help") == 0 || (windows && std::strcmp(arg, "/?") == 0)) {
+      help = true;
+    } else if (std::strcmp(arg, "--version") == 0) {
+      version = true;
+    } else {
+      return ProgramOptions{ProgramMode::kUsageError, arg};
+    }
+  }
+  if (help)
+    options.mode = ProgramMode::kHelp;
+  else if (version)
+    options.mode = ProgramMode::kVersion;
+  else if (explain)
+    options.mode = ProgramMode::kExplain;
+  return options;
+}
+
+}  // namespace kolvex
