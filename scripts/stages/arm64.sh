@@ -33,9 +33,11 @@ if [ -z "$kernel_pkg" ]; then
   kernel_pkg=$(apt-cache depends linux-image-arm64:arm64 |
     sed -n 's/^ *Depends: \(linux-image-[0-9][^:]*\).*/\1/p' | head -n 1)
 fi
+download() { (cd "$cache" && apt-get download -qq -o APT::Sandbox::User=root "$1:arm64"); }
 for pkg in "${arm64_packages[@]}" "$kernel_pkg"; do
-  ls "$cache/${pkg}_"*_arm64.deb >/dev/null 2>&1 ||
-    (cd "$cache" && apt-get download -qq -o APT::Sandbox::User=root "$pkg:arm64")
+  # Package lists older than the mirror name versions it no longer has.
+  ls "$cache/${pkg}_"*_arm64.deb >/dev/null 2>&1 || download "$pkg" ||
+    { apt-get update -qq && download "$pkg"; }
 done
 runtime=(libc6 libstdc++6 libgcc-s1)
 if [ ! -e "$root/.unpacked" ] || [ -n "$(find "$cache" -newer "$root/.unpacked" -name '*.deb')" ]; then
