@@ -8,6 +8,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${KOLVEX_ARM64_BUILD_DIR:-build-arm64}
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
 jobs=${KOLVEX_JOBS:-$(nproc)}
 start=$(date +%s)
 
@@ -55,21 +57,21 @@ shlibs_dirs=""
 for pkg in "${runtime[@]}"; do
   for d in lib usr/lib; do
     if [ -d "$build/arm64-pkgs/$pkg/$d/aarch64-linux-gnu" ]; then
-      shlibs_dirs+="${shlibs_dirs:+;}$PWD/$build/arm64-pkgs/$pkg/$d/aarch64-linux-gnu"
+      shlibs_dirs+="${shlibs_dirs:+;}$build/arm64-pkgs/$pkg/$d/aarch64-linux-gnu"
     fi
   done
 done
 
 # Tests that start the built program (an ARM executable) from a shell need
 # the kernel to hand ARM executables to qemu-aarch64.
-if [ ! -e /proc/sys/fs/binfmt_misc/qemu-aarch64 ]; then
+if ! grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-aarch64 2>/dev/null; then
   [ -e /proc/sys/fs/binfmt_misc/register ] ||
     mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
   update-binfmts --enable qemu-aarch64
 fi
 
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/aarch64-linux-gnu.cmake \
-  -DKOLVEX_AARCH64_ROOT="$PWD/$root" -DKOLVEX_DEB_LIBRARY_DIRS="$shlibs_dirs" \
+  -DKOLVEX_AARCH64_ROOT="$root" -DKOLVEX_DEB_LIBRARY_DIRS="$shlibs_dirs" \
   -DKOLVEX_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build "$build" -j"$jobs"
 
@@ -83,9 +85,14 @@ ctest --test-dir "$build" --output-on-failure --no-tests=error -L e2e -V >"$buil
 grep -E '^[0-9]+: (machine|kernel|guest ran|  |PASSED|FAILED|SKIP)|tests passed|Failed|Passed' \
   "$build/e2e.log" || true
 [ $status -eq 0 ] || { echo "arm64 stage: e2e failed, see $build/e2e.log"; exit $status; }
+# Everything the machine needs was installed above: a skip is a failure here.
+if grep -q '^[0-9]*: SKIP' "$build/e2e.log"; then
+  echo "arm64 stage: the ARM machine was skipped, see $build/e2e.log"
+  exit 1
+fi
 
 echo "-- arm64 Debian package"
-(cd "$build" && cpack -G DEB >/dev/null && for deb in *.deb; do
+(cd "$build" && rm -f ./*.deb && cpack -G DEB >/dev/null && for deb in *.deb; do
   echo "$deb: $(dpkg-deb -f "$deb" Architecture) Depends: $(dpkg-deb -f "$deb" Depends)"
 done)
 echo "arm64 stage: $(( $(date +%s) - start )) s"
