@@ -2,10 +2,15 @@
 // recorded and made-up output, and the probes through fake tools on PATH.
 #include <gtest/gtest.h>
 
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "cpu_id.h"
 #include "kolvex/kolvex.h"
 #include "test_support.h"
 #include "tool_probes.h"
@@ -173,6 +178,75 @@ TEST_F(FakeTools, ValueLongerThanTheBufferStopsAtItsEnd) {
   GetBIOSSerial(bios);
   EXPECT_EQ(std::string(bios), std::string(49, 'S'));
   EXPECT_EQ(bios[50], '#');
+}
+
+// --- CPUID ------------------------------------------------------------------
+
+TEST(ProcessorId, RegistersAsDmidecodeShowsTheSmbiosProcessorId) {
+  // dmidecode -t 4 on that processor: "ID: C3 06 03 00 FF FB EB BF".
+  char id[20];
+  std::memset(id, '#', sizeof id);
+  FormatProcessorId(0x000306C3, 0xBFEBFBFF, id);
+  EXPECT_STREQ(id, "C3060300FFFBEBBF");
+  EXPECT_EQ(id[17], '#');
+}
+
+#if defined(__x86_64__)
+TEST(ProcessorId, ThisProcessorsLeafOne) {
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  ASSERT_NE(__get_cpuid(1, &eax, &ebx, &ecx, &edx), 0);
+  char id[50] = {0};
+  ASSERT_TRUE(ProcessorIdFromCpuid(id));
+  ASSERT_EQ(std::strlen(id), 16u) << id;
+  // Read back byte by byte: the low byte of each register comes first.
+  unsigned long regs[2] = {0, 0};
+  for (int i = 0; i < 8; ++i) {
+    const unsigned long byte = std::strtoul(std::string(id + 2 * i, 2).c_str(), nullptr, 16);
+    regs[i / 4] |= byte << (8 * (i % 4));
+  }
+  EXPECT_EQ(regs[0], eax);
+  EXPECT_EQ(regs[1], edx);
+}
+#endif
+
+std::string g_cpuCalls;
+const char* g_dmidecodeAnswer;
+void Dmidecode(char* id) { g_cpuCalls += "dmidecode "; std::strcpy(id, g_dmidecodeAnswer); }
+void Cpuid(char* id) { g_cpuCalls += "cpuid "; std::strcpy(id, "CPUID"); }
+
+TEST(CpuIdChain, CpuidOnlyWhileTheFirstByteIsNul) {
+  const struct {
+    const char* dmidecode;
+    bool cpuidLink;
+    const char* calls;
+    const char* id;
+  } cases[] = {
+      {"EFCDAB8967452301", true, "dmidecode ", "EFCDAB8967452301"},
+      {"", true, "dmidecode cpuid ", "CPUID"},
+      {"", false, "dmidecode ", ""},  // built without kernel sources
+  };
+  for (const auto& c : cases) {
+    g_cpuCalls.clear();
+    g_dmidecodeAnswer = c.dmidecode;
+    char id[50] = {0};
+    RunCpuIdChain(id, Dmidecode, c.cpuidLink ? Cpuid : nullptr);
+    EXPECT_EQ(g_cpuCalls, c.calls);
+    EXPECT_STREQ(id, c.id);
+  }
+}
+
+// The run's CPU step where dmidecode cannot read the tables.
+TEST_F(FakeTools, CpuStepWithoutSmbios) {
+  tools_.Script("dmidecode", "echo '/dev/mem: Permission denied' >&2\nexit 1\n");
+  char id[50] = {0};
+  ReadCpuIdChain(id);
+#if KOLVEX_KERNEL_SOURCES && defined(__x86_64__)
+  char direct[50] = {0};
+  ASSERT_TRUE(ProcessorIdFromCpuid(direct));
+  EXPECT_STREQ(id, direct);
+#else
+  EXPECT_STREQ(id, "");
+#endif
 }
 
 }  // namespace
