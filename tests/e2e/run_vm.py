@@ -161,9 +161,6 @@ nic 52:54:00:ab:cd:01 192.168.100.23/24 up
                     "HDIO_GET_IDENTITY answer of /dev/sda"),
             Capture("vpd80_ahci_sata.hex", "kolvex-e2e-capture vpd80 /dev/sda",
                     "SG_IO INQUIRY VPD 0x80 answer of /dev/sda (libata's SCSI translation)"),
-            Capture("dmidecode_t4.txt", "dmidecode -t 4", "output of 'dmidecode -t 4'"),
-            Capture("dmidecode_t4_grep.txt", "dmidecode -t 4 | grep ID",
-                    "output of 'dmidecode -t 4 | grep ID'"),
             Capture("dmidecode_t1.txt", "dmidecode -t 1", "output of 'dmidecode -t 1'"),
             Capture("dmidecode_t1_grep.txt", 'dmidecode -t 1 | grep "Serial Number"',
                     "output of 'dmidecode -t 1 | grep \"Serial Number\"'"),
@@ -315,6 +312,10 @@ nic 52:54:00:12:34:56 10.1.2.3/8 up
         captures=[
             _sysfs("sysfs_nvme", "block/nvme0n1/device/serial",
                    "the NVMe controller's serial as sysfs publishes it"),
+            # Recorded on sata_ahci while it had this processor-id.
+            Capture("dmidecode_t4.txt", "dmidecode -t 4", "output of 'dmidecode -t 4'"),
+            Capture("dmidecode_t4_grep.txt", "dmidecode -t 4 | grep ID",
+                    "output of 'dmidecode -t 4 | grep ID'"),
             Capture("lshw_disk_nvme.txt", "lshw -class disk", "output of 'lshw -class disk'"),
             Capture("lshw_disk_nvme_grep.txt", "lshw -class disk|grep serial",
                     "output of 'lshw -class disk|grep serial'"),
