@@ -1,5 +1,5 @@
-// Disk serial probes: ATA identity, SCSI unit serial number over SG_IO, and
-// the chain that ends with lshw.
+// Disk serial probes: ATA identity, SCSI unit serial number over SG_IO, the
+// serials the kernel publishes in sysfs, and the chain that ends with lshw.
 #include "disk_probes.h"
 
 #include <fcntl.h>
@@ -11,6 +11,7 @@
 #include "LinuxKolvex.h"
 #include "kernel_calls.h"
 #include "kolvex/kolvex.h"
+#include "tool_probes.h"
 
 namespace kolvex {
 
@@ -81,15 +82,67 @@ SgOutcome DecodeSgOutcome(const sg_io_hdr_t& header) {
   return outcome;
 }
 
-void RunDiskChain(char* serial, void (*ide)(char*), void (*scsi)(char*), void (*lshw)(char*)) {
+// vpd_pg80 is the page the SCSI inquiry fetches, cached by the kernel at
+// scan time. On a native NVMe multipath node the device link leads to the
+// subsystem rather than a controller; the subsystem publishes the same
+// serial under the same name. The attributes are world-readable, while the
+// device nodes and the DMI tables are not.
+const SysfsSerialSource kSysfsSerialSources[4] = {
+    {"block/sda/device/vpd_pg80", SysfsSerialFormat::kUnitSerialPage},
+    {"block/nvme0n1/device/serial", SysfsSerialFormat::kText},
+    {"block/vda/serial", SysfsSerialFormat::kText},
+    {"block/mmcblk0/device/serial", SysfsSerialFormat::kText},
+};
+
+void SerialFromSysfsText(const unsigned char* data, std::size_t size, char* serial) {
+  std::size_t n = 0;
+  while (n < size && data[n] != 0) {
+    serial[n] = static_cast<char>(data[n]);
+    ++n;
+  }
+  if (n > 0 && serial[n - 1] == '\n') --n;
+  serial[n] = '\0';
+}
+
+SysfsRead ReadSysfsSerial(const SysfsSerialSource& source, char* serial) {
+  // Both decodings leave at most 255 characters and a NUL in decoded.
+  unsigned char data[kInquiryDataSize];
+  char decoded[kDiskSerialCapacity];
+  SysfsRead read = ReadSysfsAttribute(source.attribute, data, sizeof data);
+  if (read.state != SysfsState::kFound) return read;
+  if (source.format == SysfsSerialFormat::kUnitSerialPage)
+    SerialFromUnitSerialPage(data, read.size, decoded);
+  else
+    SerialFromSysfsText(data, read.size, decoded);
+  if (decoded[0] == '\0') {
+    read.state = SysfsState::kEmpty;
+    return read;
+  }
+  std::memcpy(serial, decoded, std::strlen(decoded) + 1);
+  return read;
+}
+
+void DiskSerialFromSysfs(char* serial) {
+  for (const SysfsSerialSource& source : kSysfsSerialSources)
+    if (ReadSysfsSerial(source, serial).state == SysfsState::kFound) return;
+}
+
+void RunDiskChain(char* serial, void (*ide)(char*), void (*scsi)(char*), void (*sysfs)(char*),
+                  void (*lshw)(char*)) {
   // The tests look at the raw first byte: a serial of blanks ends the chain.
   ide(serial);
   if (serial[0] == '\0') scsi(serial);
+  if (sysfs != nullptr && serial[0] == '\0') sysfs(serial);
   if (serial[0] == '\0') lshw(serial);
 }
 
 void ReadDiskSerialChain(char* serial) {
-  RunDiskChain(serial, getIdeTypeDiskId, GetScsiTypeHardDiskID, GetDiskSerialBylshw);
+#if KOLVEX_KERNEL_SOURCES
+  RunDiskChain(serial, getIdeTypeDiskId, GetScsiTypeHardDiskID, DiskSerialFromSysfs,
+               GetDiskSerialBylshw);
+#else
+  RunDiskChain(serial, getIdeTypeDiskId, GetScsiTypeHardDiskID, nullptr, GetDiskSerialBylshw);
+#endif
 }
 
 }  // namespace kolvex
