@@ -107,7 +107,12 @@ apt-get -qq -o DPkg::Lock::Timeout=600 install -y --no-install-recommends \
 ldconfig -p | grep -q "libkolvex.so.1 .*=> .*/$multiarch/libkolvex.so.1$" || { echo "libkolvex.so.1 not in the loader cache"; exit 1; }
 env -u LD_LIBRARY_PATH PATH=/nonexistent /usr/bin/kolvexforlinux 2>/dev/null | grep -q '^CollectData = \[2@' ||
   { echo "installed kolvexforlinux gave no record"; exit 1; }
-man -P cat kolvexforlinux 2>/dev/null | grep -q 'kolvexforlinux - collect' ||
-  { echo "man kolvexforlinux shows no page"; exit 1; }
+# Slim container images tell dpkg to leave manual pages out.
+if grep -qsE '^path-exclude[= ]+/usr/share/man' /etc/dpkg/dpkg.cfg /etc/dpkg/dpkg.cfg.d/*; then
+  echo "man kolvexforlinux not checked: dpkg here excludes manual pages"
+else
+  man -P cat kolvexforlinux 2>/dev/null | grep -q 'kolvexforlinux - collect' ||
+    { echo "man kolvexforlinux shows no page"; exit 1; }
+fi
 build_client "$work"
 echo "installed, run, client built against libkolvex-dev"
