@@ -7,6 +7,7 @@
 #endif
 
 #include "kolvex/kolvex.h"
+#include "trace.h"
 
 namespace kolvex {
 
@@ -22,7 +23,12 @@ void PutLittleEndian(std::uint32_t value, char* out) {
   }
 }
 
-void CpuIdLink(char* id) { ProcessorIdFromCpuid(id); }
+void CpuIdLink(char* id) {
+  if (ProcessorIdFromCpuid(id))
+    KOLVEX_TRACE(kCpuId, true, "CPUID leaf 1: %s", Quote(id).text);
+  else
+    KOLVEX_TRACE(kCpuId, false, "CPUID leaf 1: not available on this processor");
+}
 
 }  // namespace
 
@@ -46,7 +52,11 @@ bool ProcessorIdFromCpuid(char* out) {
 
 void RunCpuIdChain(char* id, void (*dmidecode)(char*), void (*cpuid)(char*)) {
   dmidecode(id);
-  if (cpuid != nullptr && id[0] == '\0') cpuid(id);
+  if (cpuid == nullptr) return;
+  if (id[0] == '\0')
+    cpuid(id);
+  else
+    KOLVEX_TRACE(kCpuId, false, "CPUID leaf 1: not asked (value found)");
 }
 
 void ReadCpuIdChain(char* id) {

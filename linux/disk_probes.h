@@ -65,6 +65,10 @@ void DiskSerialFromSysfs(char* serial);
 
 // The chain: each later probe runs only while the first byte is still NUL.
 // A null sysfs link is left out.
+// Tells an active trace that a device node would not open (with a hint
+// where root would help).
+void ExplainOpenFailure(const char* path, const char* request, int error);
+
 void RunDiskChain(char* serial, void (*ide)(char*), void (*scsi)(char*), void (*sysfs)(char*),
                   void (*lshw)(char*));
 
