@@ -12,6 +12,8 @@
 #include <new>
 
 #include "LinuxKolvex.h"
+#include "cpu_id.h"
+#include "disk_probes.h"
 #include "define.h"
 #include "terminal_record.h"
 #include "worked_example.h"
@@ -138,7 +140,9 @@ BENCHMARK(BM_ToolProbe<GetBIOSSerial>)->Name("BM_BiosProbe_dmidecode")->Unit(ben
 BENCHMARK(BM_ToolProbe<GetDiskSerialBylshw>)->Name("BM_DiskProbe_lshw")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ToolProbe<getIdeTypeDiskId>)->Name("BM_DiskProbe_identity");
 BENCHMARK(BM_ToolProbe<GetScsiTypeHardDiskID>)->Name("BM_DiskProbe_scsi");
+BENCHMARK(BM_ToolProbe<kolvex::DiskSerialFromSysfs>)->Name("BM_DiskProbe_sysfs");
 BENCHMARK(BM_ToolProbe<kolvex::ReadDiskSerialChain>)->Name("BM_DiskChain")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ToolProbe<kolvex::ReadCpuIdChain>)->Name("BM_CpuStep")->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -1,38 +1,133 @@
-# Installation: program, library, header, CMake package, pkg-config file and
-# a Debian package.
+# Installation and packages.
+#
+# Linux: program, library, header, CMake package and pkg-config file, split
+# into three Debian packages the usual way: libkolvex1 (the shared library),
+# libkolvex-dev (what a client builds against) and kolvex (the program and
+# its manual page). Configure with -DCMAKE_INSTALL_PREFIX=/usr for packages,
+# so that the library lands in the multiarch directory and the program needs
+# no run path (scripts/package-deb.sh does this).
+#
+# Windows: a ZIP with the program and a short README.
+if(WIN32)
+  install(TARGETS kolvexforWindows RUNTIME DESTINATION . COMPONENT program)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/README-windows.txt
+    DESTINATION . RENAME README.txt COMPONENT program)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt COMPONENT program)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_NAME kolvexforWindows)
+  set(CPACK_PACKAGE_VENDOR "kolvex developers")
+  set(CPACK_SYSTEM_NAME win64)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  include(CPack)
+  return()
+endif()
+
 include(CMakePackageConfigHelpers)
+set(_kolvex_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/kolvex)
 
 install(TARGETS kolvex EXPORT kolvexTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kolvex)
-install(TARGETS kolvexforlinux RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    COMPONENT library NAMELINK_COMPONENT development
+  PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kolvex
+    COMPONENT development)
+install(TARGETS kolvexforlinux RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  COMPONENT program)
 
 install(EXPORT kolvexTargets
   NAMESPACE kolvex::
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/kolvex)
+  DESTINATION ${_kolvex_cmake_dir}
+  COMPONENT development)
 configure_package_config_file(
   ${PROJECT_SOURCE_DIR}/cmake/kolvexConfig.cmake.in
   ${CMAKE_CURRENT_BINARY_DIR}/kolvexConfig.cmake
-  INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/kolvex)
+  INSTALL_DESTINATION ${_kolvex_cmake_dir})
 write_basic_package_version_file(
   ${CMAKE_CURRENT_BINARY_DIR}/kolvexConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
 install(FILES
   ${CMAKE_CURRENT_BINARY_DIR}/kolvexConfig.cmake
   ${CMAKE_CURRENT_BINARY_DIR}/kolvexConfigVersion.cmake
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/kolvex)
+  DESTINATION ${_kolvex_cmake_dir}
+  COMPONENT development)
 
+# kolvex.pc finds the prefix relative to itself, so the installed tree can
+# be moved; the depth depends on the library directory (lib, or the
+# multiarch lib/<triplet>).
+file(RELATIVE_PATH KOLVEX_PC_TO_PREFIX
+  /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 configure_file(${PROJECT_SOURCE_DIR}/cmake/kolvex.pc.in
   ${CMAKE_CURRENT_BINARY_DIR}/kolvex.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kolvex.pc
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+  COMPONENT development)
 
+# Manual page and Debian changelog, compressed without name or time stamp so
+# that two builds give the same bytes.
+set(_kolvex_man ${CMAKE_CURRENT_BINARY_DIR}/kolvexforlinux.1.gz)
+set(_kolvex_changelog ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
+add_custom_command(OUTPUT ${_kolvex_man}
+  COMMAND sh -c "gzip -9nc \"$0\" > \"$1\"" ${PROJECT_SOURCE_DIR}/docs/kolvexforlinux.1 ${_kolvex_man}
+  DEPENDS ${PROJECT_SOURCE_DIR}/docs/kolvexforlinux.1 VERBATIM)
+add_custom_command(OUTPUT ${_kolvex_changelog}
+  COMMAND sh -c "gzip -9nc \"$0\" > \"$1\"" ${PROJECT_SOURCE_DIR}/packaging/debian/changelog ${_kolvex_changelog}
+  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/debian/changelog VERBATIM)
+add_custom_target(kolvex_package_docs ALL DEPENDS ${_kolvex_man} ${_kolvex_changelog})
+install(FILES ${_kolvex_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
+
+# Debian: one package per component, each with its copyright and changelog.
+set(_kolvex_packages library libkolvex1 development libkolvex-dev program kolvex)
+while(_kolvex_packages)
+  list(POP_FRONT _kolvex_packages _component _package)
+  string(TOUPPER ${_component} _COMPONENT)
+  set(CPACK_DEBIAN_${_COMPONENT}_PACKAGE_NAME ${_package})
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright ${_kolvex_changelog}
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${_package}
+    COMPONENT ${_component})
+endwhile()
+
+set(_kolvex_exact "libkolvex1 (= ${PROJECT_VERSION})")
 set(CPACK_PACKAGE_NAME kolvex)
-set(CPACK_PACKAGE_VENDOR "kolvex")
+set(CPACK_PACKAGE_VENDOR "kolvex developers")
 set(CPACK_PACKAGE_CONTACT "kolvex developers <dev@kolvex.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Terminal identity collector: kolvexforlinux and libkolvex")
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "dmidecode, lshw")
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_COMPONENTS_ALL library development program)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+
+set(_kolvex_about
+  "kolvex collects the identifying data of the computer it runs on (time,
+IPv4 and MAC addresses of up to two network interfaces, host name, kernel
+release, disk serial, CPU ID and BIOS serial) into one line of text, the
+terminal record, with a bit set of the items that came out empty.")
+
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_LIBRARY_DESCRIPTION "terminal identity collector - shared library
+${_kolvex_about}
+
+This package contains the shared library that client applications call.")
+# shlibs for dependants, and the ldconfig trigger instead of maintainer
+# scripts (see packaging/debian/finish-packages.sh).
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)  # only libkolvex1 holds a library
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/triggers)
+set(CPACK_DEBIAN_LIBRARY_DEBUGINFO_PACKAGE ON)
+
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${_kolvex_exact}")
+set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "terminal identity collector - development files
+${_kolvex_about}
+
+This package contains the header, the CMake package (find_package(kolvex))
+and the pkg-config file needed to build client applications.")
+
+set(CPACK_DEBIAN_PROGRAM_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_PROGRAM_PACKAGE_DEPENDS "${_kolvex_exact}, dmidecode, lshw")
+set(CPACK_DEBIAN_PROGRAM_PACKAGE_SHLIBDEPS ON)
+# libkolvex.so.1 is not installed while the packages are built: let
+# dpkg-shlibdeps find it in the build tree (its dependency is stated above).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_CURRENT_BINARY_DIR})
 if(CMAKE_CROSSCOMPILING)
   # dpkg reports the host's architecture, not the target's.
   if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
@@ -44,8 +139,15 @@ if(CMAKE_CROSSCOMPILING)
   # (scripts/stages/arm64.sh provides them).
   set(KOLVEX_DEB_LIBRARY_DIRS "" CACHE STRING
     "Library directories of raw-extracted runtime packages of the target")
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${KOLVEX_DEB_LIBRARY_DIRS})
+  list(APPEND CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${KOLVEX_DEB_LIBRARY_DIRS})
 endif()
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_PROGRAM_DESCRIPTION "terminal identity collector - command-line program
+${_kolvex_about}
+
+This package contains kolvexforlinux, which runs one collection and prints
+its progress log, a summary and the record. The disk, CPU and BIOS items
+need root.")
+set(CPACK_DEBIAN_PROGRAM_DEBUGINFO_PACKAGE ON)
+
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/debian/finish-packages.cmake)
 include(CPack)

@@ -166,6 +166,9 @@ std::size_t RenderExplanation(const Trace& trace, const RecordRules& rules, char
       else
         w.Line("  %s: empty", item.name);
     }
+    bool anyEmpty = false;
+    for (int k = 0; k < view.itemCount; ++k)
+      anyEmpty = anyEmpty || items == nullptr || items->at(view.items[k].index)[0] == '\0';
     bool any = false;
     for (int i = 0; i < trace.lineCount(); ++i) {
       const TraceLine& line = trace.line(i);
@@ -174,7 +177,8 @@ std::size_t RenderExplanation(const Trace& trace, const RecordRules& rules, char
       any = true;
     }
     if (!any) w.Line("    (no source reported)");
-    for (int i = 0; i < trace.lineCount(); ++i) {
+    // A hint is for an item that came out empty.
+    for (int i = 0; i < trace.lineCount() && anyEmpty; ++i) {
       const TraceLine& line = trace.line(i);
       if (line.step == view.step && line.hint) w.Line("    hint: %s", line.text);
     }

@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "collection_run.h"
+#include "cpu_id.h"
 #include "define.h"
 #include "kernel_calls.h"
 #include "terminal_record.h"
@@ -25,7 +26,7 @@ int ReadAddresses(char* mac1, char* mac2, char* ip1, char* ip2) {
 }
 
 constexpr LinuxProbes kSystemProbes{GetLinuxSysTime, ReadAddresses, GetDeviceNameAndOsVersion,
-                                    ReadDiskSerialChain, GetCpuSerial, GetBIOSSerial};
+                                    ReadDiskSerialChain, ReadCpuIdChain, GetBIOSSerial};
 LinuxProbes g_probes = kSystemProbes;
 
 // The shared run calls probes without results; these forward to whatever

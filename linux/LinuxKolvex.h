@@ -22,8 +22,9 @@ struct LinuxProbes {
 LinuxProbes& ActiveProbes();
 const LinuxProbes& SystemProbes();
 
-// IDE identity, then SCSI unit serial number, then lshw; each later probe
-// runs only while the buffer's first byte is still NUL.
+// IDE identity, then SCSI unit serial number, then the serials sysfs
+// publishes, then lshw; each later probe runs only while the buffer's first
+// byte is still NUL.
 void ReadDiskSerialChain(char* serial);
 
 // Held by every collection: the progress-log stamp and the C library's

@@ -1,16 +1,19 @@
-// Disk serial probes: ATA identity, SCSI unit serial number over SG_IO, and
-// the chain that ends with lshw.
+// Disk serial probes: ATA identity, SCSI unit serial number over SG_IO, the
+// serials the kernel publishes in sysfs, and the chain that ends with lshw.
 #include "disk_probes.h"
 
 #include <fcntl.h>
 #include <linux/hdreg.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "LinuxKolvex.h"
 #include "kernel_calls.h"
 #include "kolvex/kolvex.h"
+#include "trace.h"
+#include "tool_probes.h"
 
 namespace kolvex {
 
@@ -20,6 +23,15 @@ constexpr char kFirstDisk[] = "/dev/sda";
 constexpr char kFirstIdeDisk[] = "/dev/hda";
 
 }  // namespace
+
+// A device node that could not be opened; without the right to, root would.
+void ExplainOpenFailure(const char* path, const char* request, int error) {
+  Trace* trace = ActiveTrace();
+  if (trace == nullptr) return;
+  trace->Note(TraceStep::kDiskSerial, false, "%s %s: open: %s", path, request,
+              std::strerror(error));
+  if (error == EACCES || error == EPERM) trace->Hint(TraceStep::kDiskSerial, "needs root");
+}
 
 void SerialFromIdentity(const unsigned char identity[kIdentitySize], char* serial) {
   const unsigned char* field = identity + kIdentitySerialOffset;
@@ -81,15 +93,100 @@ SgOutcome DecodeSgOutcome(const sg_io_hdr_t& header) {
   return outcome;
 }
 
-void RunDiskChain(char* serial, void (*ide)(char*), void (*scsi)(char*), void (*lshw)(char*)) {
+// vpd_pg80 is the page the SCSI inquiry fetches, cached by the kernel at
+// scan time. On a native NVMe multipath node the device link leads to the
+// subsystem rather than a controller; the subsystem publishes the same
+// serial under the same name. The attributes are world-readable, while the
+// device nodes and the DMI tables are not.
+const SysfsSerialSource kSysfsSerialSources[4] = {
+    {"block/sda/device/vpd_pg80", SysfsSerialFormat::kUnitSerialPage},
+    {"block/nvme0n1/device/serial", SysfsSerialFormat::kText},
+    {"block/vda/serial", SysfsSerialFormat::kText},
+    {"block/mmcblk0/device/serial", SysfsSerialFormat::kText},
+};
+
+void SerialFromSysfsText(const unsigned char* data, std::size_t size, char* serial) {
+  std::size_t n = 0;
+  while (n < size && data[n] != 0) {
+    serial[n] = static_cast<char>(data[n]);
+    ++n;
+  }
+  if (n > 0 && serial[n - 1] == '\n') --n;
+  serial[n] = '\0';
+}
+
+SysfsRead ReadSysfsSerial(const SysfsSerialSource& source, char* serial) {
+  // Both decodings leave at most 255 characters and a NUL in decoded.
+  unsigned char data[kInquiryDataSize];
+  char decoded[kDiskSerialCapacity];
+  SysfsRead read = ReadSysfsAttribute(source.attribute, data, sizeof data);
+  if (read.state != SysfsState::kFound) return read;
+  if (source.format == SysfsSerialFormat::kUnitSerialPage)
+    SerialFromUnitSerialPage(data, read.size, decoded);
+  else
+    SerialFromSysfsText(data, read.size, decoded);
+  if (decoded[0] == '\0') {
+    read.state = SysfsState::kEmpty;
+    return read;
+  }
+  std::memcpy(serial, decoded, std::strlen(decoded) + 1);
+  return read;
+}
+
+void ExplainSysfsRead(Trace& trace, const char* attribute, const SysfsRead& read,
+                      const char* serial) {
+  switch (read.state) {
+    case SysfsState::kFound:
+      trace.Note(TraceStep::kDiskSerial, true, "%s/%s: %s", SysfsRoot(), attribute, Quote(serial).text);
+      break;
+    case SysfsState::kEmpty:
+      trace.Note(TraceStep::kDiskSerial, false, "%s/%s: empty", SysfsRoot(), attribute);
+      break;
+    case SysfsState::kMissing:
+      trace.Note(TraceStep::kDiskSerial, false, "%s/%s: not present", SysfsRoot(), attribute);
+      break;
+    case SysfsState::kUnreadable:
+      trace.Note(TraceStep::kDiskSerial, false, "%s/%s: %s", SysfsRoot(), attribute,
+                 std::strerror(read.error));
+      break;
+  }
+}
+
+void DiskSerialFromSysfs(char* serial) {
+  for (const SysfsSerialSource& source : kSysfsSerialSources) {
+    const SysfsRead read = ReadSysfsSerial(source, serial);
+    if (Trace* trace = ActiveTrace()) ExplainSysfsRead(*trace, source.attribute, read, serial);
+    if (read.state == SysfsState::kFound) return;
+  }
+}
+
+void RunDiskChain(char* serial, void (*ide)(char*), void (*scsi)(char*), void (*sysfs)(char*),
+                  void (*lshw)(char*)) {
   // The tests look at the raw first byte: a serial of blanks ends the chain.
   ide(serial);
-  if (serial[0] == '\0') scsi(serial);
-  if (serial[0] == '\0') lshw(serial);
+  if (serial[0] == '\0')
+    scsi(serial);
+  else
+    KOLVEX_TRACE(kDiskSerial, false, "SCSI unit serial page: not asked (serial found)");
+  if (sysfs != nullptr) {
+    if (serial[0] == '\0')
+      sysfs(serial);
+    else
+      KOLVEX_TRACE(kDiskSerial, false, "sysfs serials: not read (serial found)");
+  }
+  if (serial[0] == '\0')
+    lshw(serial);
+  else
+    KOLVEX_TRACE(kDiskSerial, false, "lshw -class disk|grep serial: not run (serial found)");
 }
 
 void ReadDiskSerialChain(char* serial) {
-  RunDiskChain(serial, getIdeTypeDiskId, GetScsiTypeHardDiskID, GetDiskSerialBylshw);
+#if KOLVEX_KERNEL_SOURCES
+  RunDiskChain(serial, getIdeTypeDiskId, GetScsiTypeHardDiskID, DiskSerialFromSysfs,
+               GetDiskSerialBylshw);
+#else
+  RunDiskChain(serial, getIdeTypeDiskId, GetScsiTypeHardDiskID, nullptr, GetDiskSerialBylshw);
+#endif
 }
 
 }  // namespace kolvex
@@ -98,24 +195,47 @@ void getIdeTypeDiskId(char* serial) {
   using kolvex::ActiveKernel;
   unsigned char identity[kolvex::kIdentitySize];
   std::memset(identity, 0, sizeof identity);
-  int fd = ActiveKernel().open(kolvex::kFirstDisk, O_RDONLY);
+  const char* path = kolvex::kFirstDisk;
+  int fd = ActiveKernel().open(path, O_RDONLY);
   // hda only stands in for a missing sda; a refused request on sda ends here.
-  if (fd < 0) fd = ActiveKernel().open(kolvex::kFirstIdeDisk, O_RDONLY);
-  if (fd < 0) return;
+  if (fd < 0) {
+    kolvex::ExplainOpenFailure(path, "identity", errno);
+    path = kolvex::kFirstIdeDisk;
+    fd = ActiveKernel().open(path, O_RDONLY);
+  }
+  if (fd < 0) {
+    kolvex::ExplainOpenFailure(path, "identity", errno);
+    return;
+  }
   {
     kolvex::KernelDescriptor disk(fd);
-    if (ActiveKernel().ioctl(disk.fd(), HDIO_GET_IDENTITY, identity) != 0) return;
+    if (ActiveKernel().ioctl(disk.fd(), HDIO_GET_IDENTITY, identity) != 0) {
+      KOLVEX_TRACE(kDiskSerial, false, "%s identity: HDIO_GET_IDENTITY: %s", path,
+                   std::strerror(errno));
+      return;
+    }
   }
   kolvex::SerialFromIdentity(identity, serial);
+  KOLVEX_TRACE(kDiskSerial, serial[0] != '\0', "%s identity: %s", path,
+               serial[0] != '\0' ? kolvex::Quote(serial).text : "empty serial field");
 }
 
 int open_scsi_device(const char* path) {
   using kolvex::ActiveKernel;
   const int fd = ActiveKernel().open(path, O_RDWR);
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    kolvex::ExplainOpenFailure(path, "SCSI generic", errno);
+    return -1;
+  }
   int version = 0;
-  if (ActiveKernel().ioctl(fd, SG_GET_VERSION_NUM, &version) < 0 ||
-      version < kolvex::kMinSgVersion) {
+  if (ActiveKernel().ioctl(fd, SG_GET_VERSION_NUM, &version) < 0) {
+    KOLVEX_TRACE(kDiskSerial, false, "%s SCSI generic: SG_GET_VERSION_NUM: %s", path,
+                 std::strerror(errno));
+    ActiveKernel().close(fd);
+    return -1;
+  }
+  if (version < kolvex::kMinSgVersion) {
+    KOLVEX_TRACE(kDiskSerial, false, "%s SCSI generic: driver version %d too old", path, version);
     ActiveKernel().close(fd);
     return -1;
   }
@@ -154,9 +274,18 @@ int scsi_inquiry_unit_serial_number(int fd, char* serial) {
 }
 
 void GetScsiTypeHardDiskID(char* serial) {
-  int fd = open_scsi_device(kolvex::kFirstDisk);
-  if (fd < 0) fd = open_scsi_device(kolvex::kFirstIdeDisk);
+  const char* path = kolvex::kFirstDisk;
+  int fd = open_scsi_device(path);
+  if (fd < 0) {
+    path = kolvex::kFirstIdeDisk;
+    fd = open_scsi_device(path);
+  }
   if (fd < 0) return;
   kolvex::KernelDescriptor disk(fd);
-  scsi_inquiry_unit_serial_number(disk.fd(), serial);
+  const int result = scsi_inquiry_unit_serial_number(disk.fd(), serial);
+  if (result != 0)
+    KOLVEX_TRACE(kDiskSerial, false, "%s unit serial page: inquiry failed", path);
+  else
+    KOLVEX_TRACE(kDiskSerial, serial[0] != '\0', "%s unit serial page: %s", path,
+                 serial[0] != '\0' ? kolvex::Quote(serial).text : "empty");
 }

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+#include "sysfs.h"
+
 namespace kolvex {
 
 constexpr std::size_t kIdentitySize = 512;
@@ -40,7 +42,34 @@ struct SgOutcome {
 };
 SgOutcome DecodeSgOutcome(const sg_io_hdr_t& header);
 
+// The first disk's serial as the kernel publishes it to every user, one
+// attribute per kind of disk, in the order the link tries them.
+enum class SysfsSerialFormat { kUnitSerialPage, kText };
+struct SysfsSerialSource {
+  const char* attribute;  // below the sysfs root
+  SysfsSerialFormat format;
+};
+extern const SysfsSerialSource kSysfsSerialSources[4];
+
+// A text attribute's value: its bytes up to the first NUL, without the one
+// line feed the kernel ends it with; at most size bytes, then a NUL.
+void SerialFromSysfsText(const unsigned char* data, std::size_t size, char* serial);
+
+// Reads and decodes one source into serial (at least 256 bytes), which it
+// writes only when the outcome is kFound; a decoded value without any byte
+// (page length 0, a lone line feed) is kEmpty.
+SysfsRead ReadSysfsSerial(const SysfsSerialSource& source, char* serial);
+
+// The sysfs link of the chain: the first source that yields a serial.
+void DiskSerialFromSysfs(char* serial);
+
 // The chain: each later probe runs only while the first byte is still NUL.
-void RunDiskChain(char* serial, void (*ide)(char*), void (*scsi)(char*), void (*lshw)(char*));
+// A null sysfs link is left out.
+// Tells an active trace that a device node would not open (with a hint
+// where root would help).
+void ExplainOpenFailure(const char* path, const char* request, int error);
+
+void RunDiskChain(char* serial, void (*ide)(char*), void (*scsi)(char*), void (*sysfs)(char*),
+                  void (*lshw)(char*));
 
 }  // namespace kolvex

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh build-essential cmake pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev \
-  dmidecode lshw iproute2 file
+  dmidecode lshw iproute2 file lintian man-db
 
 jobs=$(nproc)
 cmake -S . -B build -DKOLVEX_BUILD_TESTS=ON -DKOLVEX_BUILD_BENCHMARKS=ON >/dev/null

@@ -14,7 +14,7 @@ jobs=${KOLVEX_JOBS:-$(nproc)}
 start=$(date +%s)
 
 scripts/install-deps.sh cmake make python3 googletest dpkg-dev file g++-aarch64-linux-gnu \
-  qemu-user qemu-user-binfmt binfmt-support qemu-system-arm qemu-efi-aarch64 zstd
+  qemu-user qemu-user-binfmt binfmt-support qemu-system-arm qemu-efi-aarch64 zstd lintian
 
 # The target's own packages: the C and C++ runtimes (with the gconv modules
 # that the GBK tests convert through) for qemu-aarch64, and the guest of the
@@ -91,8 +91,9 @@ if grep -q '^[0-9]*: SKIP' "$build/e2e.log"; then
   exit 1
 fi
 
-echo "-- arm64 Debian package"
-(cd "$build" && rm -f ./*.deb && cpack -G DEB >/dev/null && for deb in *.deb; do
-  echo "$deb: $(dpkg-deb -f "$deb" Architecture) Depends: $(dpkg-deb -f "$deb" Depends)"
-done)
+# package.debian and package.lintian above built and checked them.
+echo "-- arm64 Debian packages (scripts/package-deb.sh, in $build/deb-packages)"
+for deb in "$build"/deb-packages/*.deb; do
+  echo "${deb##*/}: $(dpkg-deb -f "$deb" Architecture) Depends: $(dpkg-deb -f "$deb" Depends)"
+done
 echo "arm64 stage: $(( $(date +%s) - start )) s"

@@ -1,7 +1,7 @@
 #!/bin/bash
 # Windows stage: cross-builds kolvexforWindows.exe and its tests with
-# mingw-w64 and runs them under wine (run from the repository root or
-# anywhere inside it). Installs the toolchain and wine when missing and
+# mingw-w64, makes the ZIP and runs the tests under wine (run from the
+# repository root or anywhere inside it). Installs the toolchain and wine when missing and
 # allowed (root). Exits non-zero when anything fails.
 set -euo pipefail
 
@@ -29,6 +29,8 @@ fi
 
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64-x86_64.cmake
 cmake --build "$build" -j "$jobs"
+# The ZIP for Windows users: program, README, licence.
+(cd "$build" && cpack -G ZIP)
 
 # A headless wine prefix of our own. Its background processes (wineserver,
 # services, winedevice) are started here with every standard handle on

@@ -58,6 +58,9 @@ class Expect:
     # probes' diagnostics), in order; none on a machine where every request
     # either succeeds or fails silently.
     messages: tuple = ()
+    # Whether the run started lshw (a logging stand-in first on the guest's
+    # PATH tells); None: not looked at.
+    lshw: object = None
 
 
 @dataclasses.dataclass

@@ -25,8 +25,13 @@ CLIENT_T0, CLIENT_T1 = 1796640310, 1796640310
 SATA = check.Expect(ip1="192.168.100.23", mac1="525400abcd01", name="terminal-", os="6.1.0",
                     disk="SATA 0123456789A", cpu="EFCDAB8967452301", bios="VMSER-0123",
                     flags=0)
+# Recorded later, on the machine without a processor-id of its own: an
+# ordinary user gets the disk serial from sysfs and the CPU ID from CPUID,
+# only the BIOS serial stays empty.
+UID1000_T0, UID1000_T1 = 1796650897, 1796650898
 SATA_UID1000 = check.Expect(ip1="192.168.100.23", mac1="525400abcd01", name="terminal-",
-                            os="6.1.0", flags=0x1C0)
+                            os="6.1.0", disk="SATA 0123456789A", cpu="B10F0600FDFB8B07",
+                            flags=0x100)
 
 
 def fixture(name):
@@ -115,12 +120,13 @@ class ClientOutput(unittest.TestCase):
         self.good = fixture("sata_ahci_client.out")
         self.unprivileged = fixture("sata_ahci_client_uid1000.out")
 
-    def problems(self, stdout, expect=SATA):
-        return check.check_client(result(stdout, CLIENT_T0, CLIENT_T1), expect)
+    def problems(self, stdout, expect=SATA, t0=CLIENT_T0, t1=CLIENT_T1):
+        return check.check_client(result(stdout, t0, t1), expect)
 
     def test_recorded_outputs_pass(self):
         self.assertEqual(self.problems(self.good), [])
-        self.assertEqual(self.problems(self.unprivileged, SATA_UID1000), [])
+        self.assertEqual(self.problems(self.unprivileged, SATA_UID1000, UID1000_T0, UID1000_T1),
+                         [])
 
     def test_faults_are_reported(self):
         info = b"bytes=01:30:1a:0c:07:0a:2d:0a:54:ee"
@@ -159,8 +165,9 @@ class ClientOutput(unittest.TestCase):
                 self.assertTrue(any(words in p for p in found), f"{what}: {found}")
 
     def test_unprivileged_run_is_not_a_complete_one(self):
-        found = self.problems(self.unprivileged, SATA)
-        for item in ("disk", "cpu", "bios", "flags", "status byte"):
+        expect = check.Expect(**{**SATA.__dict__, "cpu": SATA_UID1000.cpu})
+        found = self.problems(self.unprivileged, expect, UID1000_T0, UID1000_T1)
+        for item in ("bios", "flags", "status byte"):
             self.assertTrue(any(item in p for p in found), f"{item}: {found}")
 
 

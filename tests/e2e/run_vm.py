@@ -71,6 +71,14 @@ class Capture:
     file: str            # name under the data directory
     command: str         # guest shell command whose stdout is the content
     what: str            # what the file holds, for its first comment line
+    # A sysfs file goes verbatim (no comment line) into this folder of the
+    # data directory, at its path below /sys; the folder's PROVENANCE file
+    # carries the comment lines.
+    tree: str = ""
+
+
+def _sysfs(tree, path, what):
+    return Capture(path, f"cat /sys/{path}", what, tree)
 
 
 @dataclasses.dataclass
@@ -106,11 +114,15 @@ def _null_disk(node):
 OS = "{os_version}"
 
 SATA_SERIAL = "SATA  0123456789ABCD"          # 20 bytes, the whole field
+VIRTIO_SERIAL = "VIRTIO-BLK-SER-42"
 SCSI_SERIAL = "VSCSI-SER-0123456789-LONG"
 NVME_SERIAL = "NVME-SER-0001"
 LSHW_SERIAL = "LSHW  PATH 42-ABCDEF"          # 20 bytes, the whole field
 PROCESSOR_ID = "0x0123456789abcdef"            # dmidecode: ID: EF CD AB 89 67 45 23 01
 CPU_ID = "EFCDAB8967452301"
+# CPUID leaf 1 (EAX, EDX) of QEMU's default qemu64 processor; QEMU's default
+# SMBIOS processor ID holds the same two registers.
+QEMU64_CPU_ID = "B10F0600FDFB8B07"
 ARM_SCSI_SERIAL = "ARM-VSCSI-SER-0042-LONG"
 ARM_NVME_SERIAL = "ARM-NVME-0007"
 ARM_SATA_SERIAL = "ARM SATA  0011223344"     # 20 bytes, the whole field
@@ -119,13 +131,12 @@ MACHINES = {m.name: m for m in [
     Machine(
         name="sata_ahci",
         summary="q35, AHCI SATA disk serial 'SATA  0123456789ABCD', SMBIOS system serial "
-                "'VMSER-0123456789', processor-id 0x0123456789abcdef, one virtio NIC "
+                "'VMSER-0123456789', QEMU's default processor ID (qemu64), one virtio NIC "
                 "52:54:00:ab:cd:01 192.168.100.23/24, host name terminal-sata-01",
         qemu=["-machine", "q35", "-smp", "1",
               *_null_disk("disk0"),
               "-device", f"ide-hd,drive=disk0,bus=ide.0,serial={SATA_SERIAL}",
               "-smbios", "type=1,serial=VMSER-0123456789",
-              "-smbios", f"type=4,processor-id={PROCESSOR_ID}",
               *_nic(0, "52:54:00:ab:cd:01")],
         modules=["ahci", "sd_mod", "sg", "virtio_pci", "virtio_net"],
         setup="""
@@ -139,27 +150,30 @@ nic 52:54:00:ab:cd:01 192.168.100.23/24 up
             # the double space folds to one before the cut at 16.
             *_as_root(check.Expect(
                 ip1="192.168.100.23", mac1="525400abcd01", name="terminal-", os=OS,
-                disk="SATA 0123456789A", cpu=CPU_ID, bios="VMSER-0123", flags=0)),
+                disk="SATA 0123456789A", cpu=QEMU64_CPU_ID, bios="VMSER-0123", flags=0,
+                lshw=False)),
             # An ordinary user may neither open /dev/sda nor read the DMI
-            # tables: disk, CPU and BIOS come out empty, the rest as before.
+            # tables; the kernel's copy of the unit serial number page and
+            # CPUID give the same disk serial and CPU ID as root gets. The
+            # BIOS serial has no such source.
             Run("client_uid1000", "client", GUEST_UID, check.Expect(
                 ip1="192.168.100.23", mac1="525400abcd01", name="terminal-", os=OS,
-                disk="", cpu="", bios="", flags=0x1C0)),
+                disk="SATA 0123456789A", cpu=QEMU64_CPU_ID, bios="", flags=0x100,
+                lshw=False)),
         ],
         captures=[
             Capture("identity_ahci_sata.hex", "kolvex-e2e-capture identity /dev/sda",
                     "HDIO_GET_IDENTITY answer of /dev/sda"),
             Capture("vpd80_ahci_sata.hex", "kolvex-e2e-capture vpd80 /dev/sda",
                     "SG_IO INQUIRY VPD 0x80 answer of /dev/sda (libata's SCSI translation)"),
-            Capture("dmidecode_t4.txt", "dmidecode -t 4", "output of 'dmidecode -t 4'"),
-            Capture("dmidecode_t4_grep.txt", "dmidecode -t 4 | grep ID",
-                    "output of 'dmidecode -t 4 | grep ID'"),
             Capture("dmidecode_t1.txt", "dmidecode -t 1", "output of 'dmidecode -t 1'"),
             Capture("dmidecode_t1_grep.txt", 'dmidecode -t 1 | grep "Serial Number"',
                     "output of 'dmidecode -t 1 | grep \"Serial Number\"'"),
             Capture("lshw_disk_ahci.txt", "lshw -class disk", "output of 'lshw -class disk'"),
             Capture("lshw_disk_ahci_grep.txt", "lshw -class disk|grep serial",
                     "output of 'lshw -class disk|grep serial'"),
+            _sysfs("sysfs_ahci_sata", "block/sda/device/vpd_pg80",
+                   "the unit serial number page the kernel keeps for /dev/sda"),
         ],
     ),
     Machine(
@@ -258,7 +272,7 @@ hostname termnl-09
             # gets.
             *_as_root(check.Expect(
                 name="termnl-09", os=OS, disk="LSHWPATH42-ABCDE", cpu=CPU_ID, bios="Not",
-                flags=0xC)),
+                flags=0xC, lshw=True)),
         ],
         captures=[
             Capture("vpd80_virtio_scsi_no_serial.hex", "kolvex-e2e-capture vpd80 /dev/sda",
@@ -288,19 +302,97 @@ hostname nvme-host
 nic 52:54:00:12:34:56 10.1.2.3/8 up
 """,
         runs=[
-            # No /dev/sda nor /dev/hda: lshw decides, and this lshw lists the
-            # NVMe serial on the controller (class storage), not under
-            # -class disk: the item is empty and flagged.
+            # No /dev/sda nor /dev/hda: the controller's serial in sysfs
+            # decides, and lshw (which lists the NVMe serial only on the
+            # controller, not under -class disk) is never started.
             *_as_root(check.Expect(
                 ip1="10.1.2.3", mac1="525400123456", name="nvme-host", os=OS,
-                disk="", cpu=CPU_ID, bios="NVM3SYS", flags=0x40)),
+                disk=NVME_SERIAL, cpu=CPU_ID, bios="NVM3SYS", flags=0, lshw=False)),
+            # An ordinary user reads the same serial; the CPU ID comes from
+            # CPUID, not from the processor-id given to SMBIOS.
+            Run("program_uid1000", "program", GUEST_UID, check.Expect(
+                ip1="10.1.2.3", mac1="525400123456", name="nvme-host", os=OS,
+                disk=NVME_SERIAL, cpu=QEMU64_CPU_ID, bios="", flags=0x100, lshw=False)),
         ],
         captures=[
+            _sysfs("sysfs_nvme", "block/nvme0n1/device/serial",
+                   "the NVMe controller's serial as sysfs publishes it"),
+            # Recorded on sata_ahci while it had this processor-id.
+            Capture("dmidecode_t4.txt", "dmidecode -t 4", "output of 'dmidecode -t 4'"),
+            Capture("dmidecode_t4_grep.txt", "dmidecode -t 4 | grep ID",
+                    "output of 'dmidecode -t 4 | grep ID'"),
             Capture("lshw_disk_nvme.txt", "lshw -class disk", "output of 'lshw -class disk'"),
             Capture("lshw_disk_nvme_grep.txt", "lshw -class disk|grep serial",
                     "output of 'lshw -class disk|grep serial'"),
             Capture("lshw_storage_nvme.txt", "lshw -class storage",
                     "output of 'lshw -class storage' (where this lshw puts the NVMe serial)"),
+        ],
+    ),
+    Machine(
+        name="virtio_blk",
+        summary="pc (i440fx), virtio-blk disk serial 'VIRTIO-BLK-SER-42' (/dev/vda) and an SD "
+                "card (/dev/mmcblk0), SMBIOS system serial 'VBLK-SER', QEMU's default processor "
+                "ID (qemu64), no NIC, host name vblk",
+        qemu=["-machine", "pc", "-smp", "1",
+              *_null_disk("disk0"), *_null_disk("disk1"),
+              "-device", f"virtio-blk-pci,drive=disk0,serial={VIRTIO_SERIAL}",
+              "-device", "sdhci-pci", "-device", "sd-card,drive=disk1",
+              "-smbios", "type=1,serial=VBLK-SER"],
+        modules=["virtio_pci", "virtio_blk", "sdhci_pci", "mmc_block"],
+        setup="""
+wait_node /dev/vda
+wait_node /dev/mmcblk0
+hostname vblk
+""",
+        runs=[
+            # Neither sda nor hda: the virtio serial comes before the card's.
+            *_as_root(check.Expect(
+                name="vblk", os=OS, disk="VIRTIO-BLK-SER-4", cpu=QEMU64_CPU_ID, bios="VBLK-SER",
+                flags=0xC, lshw=False)),
+        ],
+        captures=[
+            _sysfs("sysfs_virtio_mmc", "block/vda/serial",
+                   "the virtio-blk serial as sysfs publishes it"),
+            _sysfs("sysfs_virtio_mmc", "block/mmcblk0/device/serial",
+                   "the SD card's serial as sysfs publishes it"),
+        ],
+    ),
+    Machine(
+        name="nvme_multipath_virtio",
+        summary="q35, an NVMe controller serial 'NVME-SER-0002' in an NVMe subsystem (native "
+                "multipath: /dev/nvme0n1 is the subsystem's node) and a virtio-blk disk serial "
+                "'VIRTIO-BLK-SER-42', processor-id 0x0123456789abcdef, no SMBIOS system serial, "
+                "no NIC, host name nvmvirt",
+        qemu=["-machine", "q35", "-smp", "1",
+              *_null_disk("disk0"), *_null_disk("disk1"),
+              "-device", "nvme-subsys,id=subsys0,nqn=kolvex-e2e",
+              "-device", "nvme,id=nvme0,serial=NVME-SER-0002,subsys=subsys0",
+              "-device", "nvme-ns,drive=disk0,bus=nvme0,nsid=1",
+              "-device", f"virtio-blk-pci,drive=disk1,serial={VIRTIO_SERIAL}",
+              "-smbios", f"type=4,processor-id={PROCESSOR_ID}"],
+        modules=["nvme", "virtio_pci", "virtio_blk"],
+        setup="""
+wait_node /dev/nvme0n1
+wait_node /dev/vda
+hostname nvmvirt
+""",
+        runs=[
+            # NVMe before virtio, for root and an ordinary user alike.
+            *_as_root(check.Expect(
+                name="nvmvirt", os=OS, disk="NVME-SER-0002", cpu=CPU_ID, bios="Not",
+                flags=0xC, lshw=False)),
+            Run("client_uid1000", "client", GUEST_UID, check.Expect(
+                name="nvmvirt", os=OS, disk="NVME-SER-0002", cpu=QEMU64_CPU_ID, bios="",
+                flags=0x10C, lshw=False)),
+        ],
+        captures=[
+            _sysfs("sysfs_nvme_multipath_virtio", "block/nvme0n1/device/serial",
+                   "the NVMe subsystem's serial as sysfs publishes it (multipath node)"),
+            _sysfs("sysfs_nvme_multipath_virtio", "block/vda/serial",
+                   "the virtio-blk serial as sysfs publishes it"),
+            Capture("sysfs_nvme_multipath_layout.txt",
+                    "ls -l /sys/block/ /sys/block/nvme0n1/device /sys/block/nvme0n1/device/",
+                    "where the multipath node's device link leads"),
         ],
     ),
     Machine(
@@ -367,12 +459,14 @@ nic 52:54:00:a6:40:02 192.168.64.12/24 up
             *_as_root(check.Expect(
                 ip1="192.168.64.12", ip2="10.64.0.11", mac1="525400a64002", mac2="525400a64001",
                 name="arm64-ter", os=OS, disk="ARM-VSCSI-SER-00", cpu=CPU_ID, bios="A64-SN-778",
-                flags=0)),
-            # No CPUID on ARM: an ordinary user, who may not read the DMI
-            # tables, gets no CPU item at all.
+                flags=0, lshw=False)),
+            # An ordinary user reads the disk serial from the kernel's copy
+            # of the unit serial number page. No CPUID on ARM: without the
+            # DMI tables the CPU item stays empty.
             Run("program_uid1000", "program", GUEST_UID, check.Expect(
                 ip1="192.168.64.12", ip2="10.64.0.11", mac1="525400a64002", mac2="525400a64001",
-                name="arm64-ter", os=OS, disk="", cpu="", bios="", flags=0x1C0)),
+                name="arm64-ter", os=OS, disk="ARM-VSCSI-SER-00", cpu="", bios="", flags=0x180,
+                lshw=False)),
         ],
         captures=[
             Capture("identity_ahci_sata_arm64.hex", "kolvex-e2e-capture identity /dev/sdb",
@@ -789,8 +883,10 @@ nic() {
   note "no interface with MAC $1"
 }
 
-# run NAME UID PROGRAM: stdout, stderr, exit status and the clock around it.
+# run NAME UID PROGRAM: stdout, stderr, exit status and the clock around it;
+# NAME.lshw only when the run started lshw (the stand-in below logs each start).
 run() {
+  rm -f /tmp/lshw.started
   date +%s > "/tmp/out/$1.t0"
   if [ "$2" = 0 ]; then
     "$3" > "/tmp/out/$1.out" 2> "/tmp/out/$1.err"
@@ -800,6 +896,8 @@ run() {
   echo $? > "/tmp/out/$1.rc"
   date +%s > "/tmp/out/$1.t1"
   for part in out err rc t0 t1; do emit "$1.$part" "/tmp/out/$1.$part"; done
+  [ -e /tmp/lshw.started ] && emit "$1.lshw" /tmp/lshw.started
+  rm -f /tmp/lshw.started
 }
 
 # capture FILE COMMAND: record a raw answer of this machine.
@@ -838,6 +936,10 @@ def build_initramfs(machine, arch, args, moddir, record):
     for tool in ("dmidecode", "lshw", "grep"):
         guest, host = find_tool(root, tool)
         img.add_binary(guest, host, root, arch.triplet)
+    # First on PATH: logs that lshw started, then runs the real one.
+    img.add_bytes("usr/local/bin/lshw",
+                  f"#!/bin/sh\necho \"$*\" >> /tmp/lshw.started\n"
+                  f"exec {find_tool(root, 'lshw')[0]} \"$@\"\n".encode(), 0o100755)
     for d in ("dev", "proc", "sys", "tmp", "root", "etc/e2e"):
         img.add_dir(d)
     img.add_bytes("etc/passwd", f"root:x:0:0:root:/root:/bin/sh\n"
@@ -941,9 +1043,19 @@ def parse_channel(raw):
 
 def write_data(directory, machine, cap, content, kernel_release, qemu_version):
     stamp = datetime.date.today().isoformat()
-    header = (f"# Recorded {stamp} by tests/e2e/run_vm.py --record-data on machine "
+    source = (f"Recorded {stamp} by tests/e2e/run_vm.py --record-data on machine "
               f"'{machine.name}' ({machine.summary}); kernel {kernel_release}, "
-              f"{qemu_version}; {cap.what}; everything below this line is verbatim.\n")
+              f"{qemu_version}")
+    if cap.tree:
+        tree = os.path.join(directory, cap.tree)
+        path = os.path.join(tree, cap.file)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(content)
+        with open(os.path.join(tree, "PROVENANCE"), "a") as f:
+            f.write(f"# {cap.file}: {source}; {cap.what}; the file is verbatim.\n")
+        return
+    header = f"# {source}; {cap.what}; everything below this line is verbatim.\n"
     with open(os.path.join(directory, cap.file), "wb") as f:
         f.write(header.encode())
         f.write(content)
@@ -1033,6 +1145,9 @@ def main():
             t1=int(sections.get(f"{run.name}.t1", b"0").decode().strip() or 0))
         problems = (check.check_program(result, expect) if run.kind == "program"
                     else check.check_client(result, expect))
+        started = f"{run.name}.lshw" in sections
+        if expect.lshw is not None and started != expect.lshw:
+            problems.append("lshw started" if started else "lshw never started")
         record = check.find_record(result, run.kind)
         status = "ok" if not problems else "FAILED"
         print(f"  {run.name} (uid {run.uid}): {status}  record=[{record}]")
@@ -1040,6 +1155,11 @@ def main():
 
     if args.record_data:
         os.makedirs(args.record_data, exist_ok=True)
+        # A re-recorded tree starts a fresh provenance list.
+        for tree in {cap.tree for cap in machine.captures if cap.tree}:
+            stale = os.path.join(args.record_data, tree, "PROVENANCE")
+            if os.path.exists(stale):
+                os.remove(stale)
         qemu_version = subprocess.run([qemu, "--version"], capture_output=True,
                                       text=True).stdout.splitlines()[0]
         for cap in machine.captures:

@@ -6,7 +6,12 @@
 #include <linux/hdreg.h>
 #include <scsi/sg.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -313,36 +318,155 @@ TEST_F(DiskProbes, NoDiskNodesLeaveTheBufferEmpty) {
   EXPECT_EQ(Calls(), "open /dev/sda ro; open /dev/hda ro; open /dev/sda rw; open /dev/hda rw; ");
 }
 
+// --- the serials sysfs publishes -------------------------------------------
+
+std::string Recorded(const std::string& tree, const std::string& attribute) {
+  std::ifstream in(std::string(KOLVEX_TEST_DATA_DIR) + "/" + tree + "/" + attribute,
+                   std::ios::binary);
+  EXPECT_TRUE(in.good()) << tree << "/" << attribute;
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A sysfs tree of a few attributes in a fresh folder, made the sysfs root
+// while it lives. An attribute given as kDirectory is a folder, which opens
+// but refuses the read.
+const std::string kDirectory = "<dir>";
+class SysfsTree {
+ public:
+  explicit SysfsTree(const std::map<std::string, std::string>& attributes) {
+    char dir[] = "/tmp/kolvex-sysfs-XXXXXX";
+    root_ = ::mkdtemp(dir);
+    for (const auto& [path, content] : attributes) {
+      const std::string full = root_ + "/" + path;
+      testing::RunCommand("mkdir -p '" + full.substr(0, full.rfind('/')) + "'");
+      if (content == kDirectory) {
+        ::mkdir(full.c_str(), 0755);
+      } else {
+        std::ofstream(full, std::ios::binary) << content;
+      }
+    }
+    saved_ = SysfsRoot();
+    SetSysfsRoot(root_.c_str());
+  }
+  ~SysfsTree() {
+    SetSysfsRoot(saved_);
+    testing::RunCommand("rm -rf '" + root_ + "'");
+  }
+
+ private:
+  std::string root_;
+  const char* saved_;
+};
+
+TEST(SysfsSerial, FirstSourceWithASerialWinsEachOutcomeNamed) {
+  const std::string sata = Recorded("sysfs_ahci_sata", "block/sda/device/vpd_pg80");
+  const std::string nvme = Recorded("sysfs_nvme", "block/nvme0n1/device/serial");
+  const std::string multipath =
+      Recorded("sysfs_nvme_multipath_virtio", "block/nvme0n1/device/serial");
+  const std::string vda = Recorded("sysfs_virtio_mmc", "block/vda/serial");
+  const std::string mmc = Recorded("sysfs_virtio_mmc", "block/mmcblk0/device/serial");
+  const std::string sda = "block/sda/device/vpd_pg80", nv = "block/nvme0n1/device/serial",
+                    vd = "block/vda/serial", mm = "block/mmcblk0/device/serial";
+  using S = SysfsState;
+  const S F = S::kFound, E = S::kEmpty, M = S::kMissing, U = S::kUnreadable;
+  const struct {
+    const char* what;
+    std::map<std::string, std::string> tree;
+    std::string serial;
+    S outcomes[4];  // per source: sda page, NVMe, virtio, eMMC/SD
+  } cases[] = {
+      {"SATA page alone", {{sda, sata}}, "SATA  0123456789ABCD", {F, M, M, M}},
+      {"NVMe alone, kernel padding kept", {{nv, nvme}}, "NVME-SER-0001       ", {M, F, M, M}},
+      {"NVMe multipath node", {{nv, multipath}}, "NVME-SER-0002       ", {M, F, M, M}},
+      {"virtio alone, no line feed", {{vd, vda}}, "VIRTIO-BLK-SER-42", {M, M, F, M}},
+      {"card alone", {{mm, mmc}}, mmc.substr(0, mmc.size() - 1), {M, M, M, F}},
+      {"order: page before NVMe", {{sda, sata}, {nv, nvme}}, "SATA  0123456789ABCD", {F, F, M, M}},
+      {"order: NVMe before virtio", {{nv, multipath}, {vd, vda}}, "NVME-SER-0002       ",
+       {M, F, F, M}},
+      {"order: virtio before card", {{vd, vda}, {mm, mmc}}, "VIRTIO-BLK-SER-42", {M, M, F, F}},
+      {"page of length 0", {{sda, std::string("\0\x80\0\0", 4)}, {vd, vda}}, "VIRTIO-BLK-SER-42",
+       {E, M, F, M}},
+      {"attribute of a line feed only", {{nv, "\n"}, {vd, vda}}, "VIRTIO-BLK-SER-42", {M, E, F, M}},
+      {"empty attribute", {{vd, ""}, {mm, mmc}}, mmc.substr(0, mmc.size() - 1), {M, M, E, F}},
+      {"unreadable attribute", {{sda, kDirectory}, {nv, nvme}}, "NVME-SER-0001       ",
+       {U, F, M, M}},
+      {"line feed inside stays", {{vd, "AB\nCD\n"}}, "AB\nCD", {M, M, F, M}},
+      {"nothing at all", {}, "", {M, M, M, M}},
+  };
+  for (const auto& c : cases) {
+    SysfsTree tree(c.tree);
+    for (int i = 0; i < 4; ++i) {
+      char serial[256];
+      std::memset(serial, '#', sizeof serial);
+      const SysfsRead read = ReadSysfsSerial(kSysfsSerialSources[i], serial);
+      EXPECT_EQ(read.state, c.outcomes[i]) << c.what << ", source " << i;
+      EXPECT_EQ(read.error != 0, read.state == M || read.state == U) << c.what << ", source " << i;
+      if (read.state != F) {
+        EXPECT_EQ(serial[0], '#') << c.what << ": written though not found";
+      }
+    }
+    char serial[256] = {0};
+    DiskSerialFromSysfs(serial);
+    EXPECT_EQ(std::string(serial), c.serial) << c.what;
+  }
+}
+
 // --- the chain --------------------------------------------------------------
 
 std::string g_chain;
 const char* g_ideAnswer;
 const char* g_scsiAnswer;
+const char* g_sysfsAnswer;
 void Ide(char* s) { g_chain += "ide "; std::strcpy(s, g_ideAnswer); }
 void Scsi(char* s) { g_chain += "scsi "; std::strcpy(s, g_scsiAnswer); }
+void Sysfs(char* s) { g_chain += "sysfs "; std::strcpy(s, g_sysfsAnswer); }
 void Lshw(char* s) { g_chain += "lshw "; std::strcpy(s, "LSHW"); }
 
 TEST(DiskChain, LaterProbesRunOnlyWhileTheFirstByteIsNul) {
   const struct {
     const char* ide;
     const char* scsi;
+    const char* sysfs;  // nullptr: no sysfs link
     const char* calls;
     const char* serial;
   } cases[] = {
-      {"IDE", "SCSI", "ide ", "IDE"},
-      {"", "SCSI", "ide scsi ", "SCSI"},
-      {"", "", "ide scsi lshw ", "LSHW"},
-      {"                    ", "SCSI", "ide ", "                    "},  // blanks end it
+      {"IDE", "SCSI", "SYSFS", "ide ", "IDE"},
+      {"", "SCSI", "SYSFS", "ide scsi ", "SCSI"},
+      {"", "", "SYSFS", "ide scsi sysfs ", "SYSFS"},
+      {"", "", "", "ide scsi sysfs lshw ", "LSHW"},
+      {"", "", nullptr, "ide scsi lshw ", "LSHW"},
+      {"                    ", "SCSI", "SYSFS", "ide ", "                    "},  // blanks end it
   };
   for (const auto& c : cases) {
     g_chain.clear();
     g_ideAnswer = c.ide;
     g_scsiAnswer = c.scsi;
+    g_sysfsAnswer = c.sysfs;
     char serial[256] = {0};
-    RunDiskChain(serial, Ide, Scsi, Lshw);
+    RunDiskChain(serial, Ide, Scsi, c.sysfs ? Sysfs : nullptr, Lshw);
     EXPECT_EQ(g_chain, c.calls);
     EXPECT_STREQ(serial, c.serial);
   }
+}
+
+// The run's own chain on a machine with an NVMe disk only: no disk node
+// answers, so sysfs decides, and lshw (a logging stand-in) never starts;
+// built without the kernel sources, lshw decides as before.
+TEST_F(DiskProbes, RunsChainOnAnNvmeOnlyMachine) {
+  SysfsTree tree(std::map<std::string, std::string>{
+      {"block/nvme0n1/device/serial", "NVME-SER-0001       \n"}});
+  testing::FakeToolDir tools;
+  tools.Script("lshw", "echo started >> '" + tools.dir() + "/lshw.log'\necho '  serial: LSHW-1'\n");
+  char serial[256] = {0};
+  ReadDiskSerialChain(serial);
+  const bool lshwStarted = ::access((tools.dir() + "/lshw.log").c_str(), F_OK) == 0;
+#if KOLVEX_KERNEL_SOURCES
+  EXPECT_STREQ(serial, "NVME-SER-0001       ");
+  EXPECT_FALSE(lshwStarted);
+#else
+  EXPECT_STREQ(serial, "LSHW-1");
+  EXPECT_TRUE(lshwStarted);
+#endif
 }
 
 }  // namespace

@@ -1,12 +1,16 @@
 // The collecting entry points: status header, length, what they leave alone.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "LinuxKolvex.h"
 #include "status_header.h"
+#include "sysfs.h"
 #include "test_support.h"
 
 namespace kolvex {
@@ -138,6 +142,94 @@ TEST(EntryPointsClock, DateBytesComeFromTheLocalTimeAroundTheCall) {
   EXPECT_TRUE(matched);
   EXPECT_EQ(out[0], 1);
 }
+
+// The explained run on this machine's kernel and stand-ins: every source
+// says what became of it, and only the source whose value an item took is
+// marked used.
+struct ExplainCase {
+  const char* name;
+  int openError;          // what opening a disk node answers
+  const char* sysfsTree;  // recorded tree under the test data, or none
+  const char* dmidecode;  // body of the stand-in, or none on PATH
+  const char* timeoutMs;  // KOLVEX_COMMAND_TIMEOUT_MS, or unset
+  std::vector<std::string> lines;
+};
+
+int g_openError;
+
+class ExplainedRun : public ::testing::TestWithParam<ExplainCase> {};
+
+TEST_P(ExplainedRun, SaysWhatBecameOfEachSource) {
+  const ExplainCase& c = GetParam();
+  testing::ScopedKernel kernel(ActiveKernel());
+  g_openError = c.openError;
+  kernel->open = [](const char*, int) {
+    errno = g_openError;
+    return -1;
+  };
+  testing::FakeToolDir tools;
+  if (c.dmidecode != nullptr) tools.Script("dmidecode", c.dmidecode);
+  testing::ScopedEnv timeout("KOLVEX_COMMAND_TIMEOUT_MS", c.timeoutMs);
+  const std::string root = c.sysfsTree != nullptr
+                               ? std::string(KOLVEX_TEST_DATA_DIR) + "/" + c.sysfsTree
+                               : std::string("/nonexistent-sysfs");
+  const char* savedRoot = SysfsRoot();
+  SetSysfsRoot(root.c_str());
+  char out[256] = {0};
+  char explanation[16384];
+  int len = 0;
+  CaptureStdout([&] { ORVIK_GetExplainedSystemInfo(out, len, explanation, sizeof explanation); });
+  SetSysfsRoot(savedRoot);
+  const std::vector<std::string> got = testing::SplitLines(explanation);
+  for (std::string line : c.lines) {
+    const size_t at = line.find("$ROOT");
+    if (at != std::string::npos) line.replace(at, 5, root);
+    EXPECT_NE(std::find(got.begin(), got.end(), line), got.end()) << line << "\n" << explanation;
+  }
+}
+
+constexpr char kAnsweringDmidecode[] =
+    "case \"$2\" in 4) printf '\\tID: 01 02 03 04 05 06 07 08\\n';;"
+    " 1) printf '\\tSerial Number: SN-1\\n';; esac\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, ExplainedRun,
+    ::testing::Values(
+        ExplainCase{"permission_and_tool_missing",
+                    EACCES,
+                    nullptr,
+                    kAnsweringDmidecode,
+                    nullptr,
+                    {"    /dev/sda identity: open: Permission denied",
+                     "    /dev/sda SCSI generic: open: Permission denied",
+                     "    /nonexistent-sysfs/block/vda/serial: not present",
+                     "    lshw -class disk|grep serial: no value (exit status 1)",
+                     "    hint: needs root", "    hint: install lshw",
+                     "    dmidecode -t 4 | grep ID: \"0102030405060708\" (used)",
+                     "    CPUID leaf 1: not asked (value found)",
+                     "    lo 127.0.0.1 000000000000: skipped (loopback address)"}},
+        ExplainCase{"missing_device_sysfs_used",
+                    ENOENT,
+                    "sysfs_virtio_mmc",
+                    nullptr,
+                    nullptr,
+                    {"    /dev/hda identity: open: No such file or directory",
+                     "    $ROOT/block/nvme0n1/device/serial: not present",
+                     "    $ROOT/block/vda/serial: \"VIRTIO-BLK-SER-42\" (used)",
+                     "    lshw -class disk|grep serial: not run (serial found)",
+                     "  BIOS serial: empty (missing-item flag 0x100)",
+                     "    dmidecode -t 1 | grep \"Serial Number\": no value (exit status 1)",
+                     "    hint: install dmidecode"}},
+        ExplainCase{"timed_out_value_kept",
+                    ENOENT,
+                    "sysfs_virtio_mmc",
+                    "case \"$2\" in 4) printf '\\tID: 01 02 03 04 05 06 07 08\\n';; esac\n"
+                    "exec /bin/sleep 30\n",
+                    "300",
+                    {"    dmidecode -t 4 | grep ID: timed out after 300 ms, value printed in time: "
+                     "\"0102030405060708\" (used)",
+                     "    dmidecode -t 1 | grep \"Serial Number\": timed out after 300 ms, no value"}}),
+    [](const ::testing::TestParamInfo<ExplainCase>& info) { return std::string(info.param.name); });
 
 TEST(ApiVersion, ConstantTextAtOneAddress) {
   const char* first = ORVIK_GetKolvexApiVersion();

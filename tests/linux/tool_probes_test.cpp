@@ -2,10 +2,16 @@
 // recorded and made-up output, and the probes through fake tools on PATH.
 #include <gtest/gtest.h>
 
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
+
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "cpu_id.h"
 #include "kolvex/kolvex.h"
 #include "test_support.h"
 #include "tool_probes.h"
@@ -251,6 +257,54 @@ TEST_F(FakeTools, CallersLanguageDoesNotReachTheTools) {
   testing::ScopedEnv all("LC_ALL", "C");
   EXPECT_EQ(french, items());
   EXPECT_EQ(french, "QM00001@0102");
+}
+
+// --- CPUID ------------------------------------------------------------------
+
+TEST(ProcessorId, RegistersAsDmidecodeShowsTheSmbiosProcessorId) {
+  // dmidecode -t 4 on that processor: "ID: C3 06 03 00 FF FB EB BF".
+  char id[20];
+  std::memset(id, '#', sizeof id);
+  FormatProcessorId(0x000306C3, 0xBFEBFBFF, id);
+  EXPECT_STREQ(id, "C3060300FFFBEBBF");
+  EXPECT_EQ(id[17], '#');
+}
+
+#if defined(__x86_64__)
+TEST(ProcessorId, ThisProcessorsLeafOne) {
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  ASSERT_NE(__get_cpuid(1, &eax, &ebx, &ecx, &edx), 0);
+  char id[50] = {0};
+  ASSERT_TRUE(ProcessorIdFromCpuid(id));
+  ASSERT_EQ(std::strlen(id), 16u) << id;
+  // Read back byte by byte: the low byte of each register comes first.
+  unsigned long regs[2] = {0, 0};
+  for (int i = 0; i < 8; ++i) {
+    const unsigned long byte = std::strtoul(std::string(id + 2 * i, 2).c_str(), nullptr, 16);
+    regs[i / 4] |= byte << (8 * (i % 4));
+  }
+  EXPECT_EQ(regs[0], eax);
+  EXPECT_EQ(regs[1], edx);
+}
+#endif
+
+// The run's CPU step: dmidecode first; CPUID only where it gives nothing.
+TEST_F(FakeTools, CpuStepWithAndWithoutSmbios) {
+  Tool("dmidecode", "-t 4", "\tID: EF CD AB 89 67 45 23 01\n");
+  char smbios[50] = {0};
+  ReadCpuIdChain(smbios);
+  EXPECT_STREQ(smbios, "EFCDAB8967452301");
+
+  tools_.Script("dmidecode", "echo '/dev/mem: Permission denied' >&2\nexit 1\n");
+  char id[50] = {0};
+  ReadCpuIdChain(id);
+#if KOLVEX_KERNEL_SOURCES && defined(__x86_64__)
+  char direct[50] = {0};
+  ASSERT_TRUE(ProcessorIdFromCpuid(direct));
+  EXPECT_STREQ(id, direct);
+#else
+  EXPECT_STREQ(id, "");
+#endif
 }
 
 }  // namespace

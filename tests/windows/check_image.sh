@@ -1,15 +1,38 @@
 #!/bin/bash
 # kolvexforWindows.exe as shipped: an x64 console program whose manifest
-# (resource type 24, id 1) asks for asInvoker without UI access, and which
-# imports system DLLs only (runtimes linked in).
+# (resource type 24, id 1) asks for asInvoker without UI access, whose version
+# resource names product, company and version, and which imports system DLLs
+# only (runtimes linked in). With a build folder and cpack, also the ZIP made
+# from it: the same program, a README and the licence.
+# Usage: check_image.sh EXE WINDRES OBJDUMP VERSION [BUILD_DIR CPACK]
 set -u
-exe=$1 windres=$2 objdump=$3
+exe=$1 windres=$2 objdump=$3 version=$4 build=${5:-} cpack=${6:-}
+IFS=. read -r major minor patch <<<"$version"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 resources=$("$windres" -i "$exe" -O rc) || fail "no resources readable"
 grep -q '^1 24 ' <<<"$resources" || fail "no RT_MANIFEST resource with id 1"
 grep -q 'level=""asInvoker"" uiAccess=""false""' <<<"$resources" || fail "manifest does not ask for asInvoker, uiAccess false"
+
+# Explorer shows the strings of the block the translation entry names, so
+# the two must agree (US English, Unicode).
+while IFS='|' read -r what line; do
+  grep -qxF -- "$line" <<<"$resources" || fail "version resource: $what"
+done <<EOF_VERSION
+numeric file version| FILEVERSION $major, $minor, $patch, 0
+numeric product version| PRODUCTVERSION $major, $minor, $patch, 0
+an application| FILETYPE 0x1
+string block for US English, Unicode|    BLOCK "040904B0"
+translation naming that block|    VALUE "Translation", 0x409, 1200
+product|      VALUE "ProductName", "kolvex"
+company|      VALUE "CompanyName", "kolvex developers"
+description|      VALUE "FileDescription", "kolvex terminal identity collector"
+file version text|      VALUE "FileVersion", "$version"
+product version text|      VALUE "ProductVersion", "$version"
+original file name|      VALUE "OriginalFilename", "kolvexforWindows.exe"
+copyright|      VALUE "LegalCopyright", "Copyright 2026 kolvex developers. Apache License 2.0."
+EOF_VERSION
 
 headers=$("$objdump" -p "$exe")
 grep -q '^Magic.*20b' <<<"$headers" || fail "not a PE32+ (x64) image"
@@ -18,5 +41,23 @@ system_dlls='^(KERNEL32|msvcrt|IPHLPAPI|NETAPI32|ole32|OLEAUT32|ADVAPI32|USER32|
 while read -r dll; do
   grep -qiE "$system_dlls" <<<"$dll" || fail "imports $dll"
 done < <(sed -n 's/^\s*DLL Name: //p' <<<"$headers")
-[ $failures -eq 0 ] && echo "manifest and imports as expected"
+
+if [ -n "$build" ]; then
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  (cd "$build" && "$cpack" -G ZIP -B "$work" >/dev/null) || fail "cpack -G ZIP failed"
+  zip=$work/kolvexforWindows-$version-win64.zip
+  if [ -f "$zip" ]; then
+    (cd "$work" && cmake -E tar xf "$zip")
+    top=$work/kolvexforWindows-$version-win64
+    cmp -s "$top/kolvexforWindows.exe" "$exe" || fail "ZIP lacks the program as built"
+    grep -q "kolvexforWindows $version" "$top/README.txt" 2>/dev/null || fail "ZIP lacks the README of version $version"
+    grep -q 'Apache License' "$top/LICENSE.txt" 2>/dev/null || fail "ZIP lacks the licence"
+    extra=$(cd "$top" && ls | grep -vxE 'kolvexforWindows.exe|README.txt|LICENSE.txt')
+    [ -z "$extra" ] || fail "ZIP holds more: $extra"
+  else
+    fail "no ${zip##*/}"
+  fi
+fi
+[ $failures -eq 0 ] && echo "manifest, version resource, imports and ZIP as expected"
 [ $failures -eq 0 ]
