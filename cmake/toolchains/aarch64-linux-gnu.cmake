@@ -15,6 +15,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# Installed under /usr (the Debian packages), libraries go into Debian's
+# multiarch folder, as GNUInstallDirs chooses for native builds only.
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr" AND NOT DEFINED CACHE{CMAKE_INSTALL_LIBDIR})
+  set(CMAKE_INSTALL_LIBDIR lib/${_kolvex_triple} CACHE PATH "Object code libraries")
+endif()
+
 # The target's loader and runtimes: by default those of the cross toolchain;
 # the ARM stage points this at an unpacked arm64 root that also holds the
 # gconv modules. QEMU_LD_PREFIX rather than -L, so that programs the tests
