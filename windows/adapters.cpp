@@ -46,9 +46,9 @@ void PickAdapters(const AdapterAnswer* list, std::size_t count, char* mac1, char
     for (unsigned b = 0; b < bytes; ++b)
       std::snprintf(mac + 2 * b, sizeof mac - 2 * b, "%02X", adapter.address[b]);
 
-    KOLVEX_TRACE(kAddresses, true, "adapter %d %s %s: taken as address %d", looked,
-                 Quote(adapter.ipAddress, strnlen(adapter.ipAddress, sizeof adapter.ipAddress)).text,
-                 mac, firstTaken ? 2 : 1);
+    KOLVEX_TRACE(kAddresses, true, "adapter %d %.*s %s: taken as address %d", looked,
+                 static_cast<int>(strnlen(adapter.ipAddress, sizeof adapter.ipAddress)),
+                 adapter.ipAddress, mac, firstTaken ? 2 : 1);
     if (!firstTaken) {
       CopyText(mac1, mac, sizeof mac);
       CopyText(ip1, adapter.ipAddress, sizeof adapter.ipAddress - 1);
