@@ -89,7 +89,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "C,FFFFFFFF,exFAT,99999"},
         // A 15-letter name would need 32 characters; the first 24 stay, as
         // the run's cut would keep them.
-        FormatCase{"long_file_system_name", 'C', Volume(99999ull << 30, 0xFFFFFFFF, "ABCDEFGHIJKLMNO"),
+        FormatCase{"long_file_system_name", 'C',
+                   Volume(99999ull << 30, 0xFFFFFFFF, "ABCDEFGHIJKLMNO"),
                    "C,FFFFFFFF,ABCDEFGHIJKLM"}),
     [](const ::testing::TestParamInfo<FormatCase>& info) { return std::string(info.param.name); });
 
