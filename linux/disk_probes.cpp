@@ -244,8 +244,10 @@ int open_scsi_device(const char* path) {
   return fd;
 }
 
+// data_size is only read, but callers know the interface with a plain pointer.
 int scsi_io(int fd, unsigned char* cdb, unsigned char cdb_size, int xfer_dir, unsigned char* data,
-            unsigned int* data_size, unsigned char* sense, unsigned int* sense_len) {
+            unsigned int* data_size,  // NOLINT(readability-non-const-parameter)
+            unsigned char* sense, unsigned int* sense_len) {
   sg_io_hdr_t header;
   kolvex::FillSgIoHeader(header, cdb, cdb_size, xfer_dir, data, *data_size, sense,
                          static_cast<unsigned char>(*sense_len));

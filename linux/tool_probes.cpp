@@ -271,9 +271,16 @@ pid_t GroupFromStat(const char* stat) {
   // parentheses, so the fields are counted from its last ')'.
   const char* close = stat == nullptr ? nullptr : std::strrchr(stat, ')');
   if (close == nullptr) return -1;
-  char state = 0;
-  long ppid = 0, group = 0;
-  if (std::sscanf(close + 1, " %c %ld %ld", &state, &ppid, &group) != 3) return -1;
+  const char* at = close + 1;
+  while (*at == ' ') ++at;
+  if (*at == '\0' || at[1] != ' ') return -1;  // the one-letter state
+  char* end = nullptr;
+  errno = 0;
+  std::strtol(at + 2, &end, 10);  // ppid
+  if (end == at + 2 || *end != ' ' || errno != 0) return -1;
+  const char* groupText = end + 1;
+  const long group = std::strtol(groupText, &end, 10);
+  if (end == groupText || errno != 0) return -1;
   return static_cast<pid_t>(group);
 }
 

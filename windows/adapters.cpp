@@ -42,7 +42,7 @@ void PickAdapters(const AdapterAnswer* list, std::size_t count, char* mac1, char
     char mac[kMacTextSize] = {};
     const unsigned bytes = adapter.addressLength < kHardwareAddressBytes ? adapter.addressLength
                                                                          : kHardwareAddressBytes;
-    for (unsigned b = 0; b < bytes; ++b)
+    for (std::size_t b = 0; b < bytes; ++b)
       std::snprintf(mac + 2 * b, sizeof mac - 2 * b, "%02X", adapter.address[b]);
 
     KOLVEX_TRACE(kAddresses, true, "adapter %d %.*s %s: taken as address %d", looked,

@@ -128,6 +128,7 @@ TEST(GroupFromStat, CountsFieldsFromTheLastParenthesis) {
   EXPECT_EQ(GroupFromStat("4711 (sleep) S 4700 4700 4700 0 -1"), 4700);
   EXPECT_EQ(GroupFromStat("4711 (a) (b c) R 1 99 99 0"), 99);  // a name with ") (" and a blank
   EXPECT_EQ(GroupFromStat("4711 sleep S 1 2"), -1);
+  EXPECT_EQ(GroupFromStat("4711 (x) S 1"), -1);  // cut short before the group
   EXPECT_EQ(GroupFromStat(nullptr), -1);
 }
 

@@ -16,6 +16,7 @@
 #include "adapters.h"
 #include "command_deadline.h"
 #include "command_runner.h"
+#include "test_data.h"
 #include "system_disk.h"
 #include "wmic_probes.h"
 #include "workstation.h"
@@ -227,7 +228,10 @@ TEST_P(Wmi, AgreesWithWmic) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Queries, Wmi,
-                         ::testing::Values(&kDiskSerialQuery, &kCpuIdQuery, &kBiosSerialQuery));
+                         ::testing::Values(&kDiskSerialQuery, &kCpuIdQuery, &kBiosSerialQuery),
+                         [](const ::testing::TestParamInfo<const WmicQuery*>& info) {
+                           return testing::CaseName(info.param->command);
+                         });
 
 TEST(WmiApartment, LeavesNoApartmentBehind) {
   char out[50] = {};

@@ -246,6 +246,7 @@ TEST(WindowsRun, OneAdapterLeavesTheSecondPairEmptyAndUnflagged) {
 }
 
 struct FlagCase {
+  const char* name;
   const char* Answers::*field;
   int flag;
 };
@@ -260,11 +261,14 @@ TEST_P(WindowsRunFlag, EmptyItemSetsItsBit) {
 
 INSTANTIATE_TEST_SUITE_P(
     Bits, WindowsRunFlag,
-    ::testing::Values(FlagCase{&Answers::ip1, 0x4}, FlagCase{&Answers::ip2, 0},
-                      FlagCase{&Answers::mac1, 0x8}, FlagCase{&Answers::mac2, 0},
-                      FlagCase{&Answers::name, 0x10}, FlagCase{&Answers::version, 0x20},
-                      FlagCase{&Answers::disk, 0x40}, FlagCase{&Answers::cpu, 0x80},
-                      FlagCase{&Answers::bios, 0x100}, FlagCase{&Answers::systemDisk, 0x200}));
+    ::testing::Values(FlagCase{"ip1", &Answers::ip1, 0x4}, FlagCase{"ip2", &Answers::ip2, 0},
+                      FlagCase{"mac1", &Answers::mac1, 0x8}, FlagCase{"mac2", &Answers::mac2, 0},
+                      FlagCase{"name", &Answers::name, 0x10},
+                      FlagCase{"version", &Answers::version, 0x20},
+                      FlagCase{"disk", &Answers::disk, 0x40}, FlagCase{"cpu", &Answers::cpu, 0x80},
+                      FlagCase{"bios", &Answers::bios, 0x100},
+                      FlagCase{"systemDisk", &Answers::systemDisk, 0x200}),
+    [](const ::testing::TestParamInfo<FlagCase>& info) { return std::string(info.param.name); });
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;

@@ -37,7 +37,10 @@ INSTANTIATE_TEST_SUITE_P(Rules, FirstValue,
                                            ValueCase{"AB\rCD", 16, "AB"},
                                            ValueCase{"AB\nCD", 16, "AB"},
                                            ValueCase{"AB\tCD", 16, "AB\tCD"},  // a tab is no stop
-                                           ValueCase{" ABC", 16, ""}, ValueCase{"", 16, ""}));
+                                           ValueCase{" ABC", 16, ""}, ValueCase{"", 16, ""}),
+                         [](const ::testing::TestParamInfo<ValueCase>& info) {
+                           return testing::CaseName(info.param.text);
+                         });
 
 TEST(FirstValue, WritesNoNulOfItsOwn) {
   char out[8];
@@ -134,7 +137,10 @@ INSTANTIATE_TEST_SUITE_P(
                       RecordedCase{"wine-bios.out", 10, "0"},
                       // Unmarked UTF-16 is not mended: the NUL after the
                       // first letter ends the capture.
-                      RecordedCase{"wine-error.out", 10, ""}, RecordedCase{"empty.out", 16, ""}));
+                      RecordedCase{"wine-error.out", 10, ""}, RecordedCase{"empty.out", 16, ""}),
+    [](const ::testing::TestParamInfo<RecordedCase>& info) {
+      return testing::CaseName(info.param.file);
+    });
 
 TEST(RecordedOutput, WineCpuIdIsTheSecondLine) {
   const std::string raw = testing::ReadDataFile("wine-cpu.out");
