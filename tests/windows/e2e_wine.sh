@@ -15,6 +15,8 @@
 #       wine-wmic       wine's own wmic (UTF-16 with mark into the pipe)
 #       wmi             wmic switched off: the values come from WMI
 #       none            neither wmic nor WMI: the items are empty and flagged
+#       standin-error   the stand-in answers every query with an error report:
+#                       no item takes it, WMI answers instead
 # The standin, wmi and none modes run the program with /explain: the same
 # frame, then where each item came from; the others run it without options.
 set -u
@@ -39,13 +41,16 @@ case $mode in
     touch "$run/cpu.hang"
     export KOLVEX_COMMAND_TIMEOUT_MS=10000 ;;  # wine takes seconds to start a child
   standin-silent) cp "$standin" "$run/wmic.exe" ;;
+  standin-error)
+    cp "$standin" "$run/wmic.exe"
+    for class in diskdrive cpu bios; do cp "$data/ansi-error.out" "$run/$class.out"; done ;;
   wine-wmic) ;;
   wmi) export WINEDLLOVERRIDES="mscoree,mshtml=;wmic.exe=d" ;;
   none) export WINEDLLOVERRIDES="mscoree,mshtml=;wmic.exe=d;wbemprox=d" ;;
   *) echo "unknown mode $mode" >&2; exit 2 ;;
 esac
 case $mode in
-  standin | wmi | none) option=/explain ;;
+  standin | wmi | none | standin-error) option=/explain ;;
   *) option= ;;
 esac
 
@@ -77,7 +82,7 @@ host_cpu=$(iconv -f UTF-16 -t ASCII "$run/cpu.wmic" 2>/dev/null | sed -n 2p | aw
 
 case $mode in
   standin | standin-hung) disk=0025_3886_81B2_4 cpu=178BFBFF00A20F12 bios=VM-42 ;;
-  wine-wmic | wmi) disk=WINEHDISK cpu=$host_cpu bios=0
+  wine-wmic | wmi | standin-error) disk=WINEHDISK cpu=$host_cpu bios=0
     [[ $cpu =~ ^[0-9A-F]{16}$ ]] || fail "no CPU ID from wine's wmic to compare with: '$cpu'" ;;
   standin-silent | none) disk= cpu= bios= ;;
 esac
@@ -145,7 +150,7 @@ if [ "$mode" = standin-hung ]; then
 fi
 echo "$mode: the program ran $(cat "$run/took-ms") ms"
 
-if [ "$mode" = standin ] || [ "$mode" = standin-hung ] || [ "$mode" = standin-silent ]; then
+if [[ $mode == standin* ]]; then
   expected_calls=$'wmic diskdrive get serialnumber\nwmic CPU get ProcessorID\nwmic bios get serialnumber'
   [ "$(cat "$run/wmic-calls.log" 2>/dev/null)" = "$expected_calls" ] ||
     fail "wmic command lines: $(cat "$run/wmic-calls.log" 2>/dev/null)"
@@ -164,6 +169,9 @@ case $mode in
       fail "explanation lacks the first adapter taken" ;;
   wmi)
     explained "    wmic CPU get ProcessorID: not started"
+    explained "$cpu_wmi: \"$cpu\" (used)" ;;
+  standin-error)
+    explained "    wmic CPU get ProcessorID: error report \"Invalid class \""
     explained "$cpu_wmi: \"$cpu\" (used)" ;;
   none)
     explained "    wmic CPU get ProcessorID: not started"
