@@ -65,9 +65,10 @@ class Quiet {
 };
 
 void BM_RecordAssembly(benchmark::State& state) {
-  const char* raw[] = {"2026-03-15 09:30:12", "192.168.1.23", "10.20.0.7", "5254001a2b3c",
-                       "5254001a2b3d", "build-server-07", "5.15.0-91-generic",
-                       "  S3Z9NB0K123456A9QX  ", "57060500FFFBEBBF", "PF1ABC2D"};
+  const char* raw[] = {
+      "2026-03-15 09:30:12", "192.168.1.23",    "10.20.0.7",         "5254001a2b3c",
+      "5254001a2b3d",        "build-server-07", "5.15.0-91-generic", "  S3Z9NB0K123456A9QX  ",
+      "57060500FFFBEBBF",    "PF1ABC2D"};
   for (auto _ : state) {
     ItemBuffers items;
     std::memset(&items, 0, sizeof items);
@@ -87,9 +88,8 @@ void BM_ProgressLogRefresh(benchmark::State& state) {
   timeStick stick;
   const long before = g_allocations.load();
   for (auto _ : state) GetFormatTickCount(stick);
-  state.counters["allocs/refresh"] =
-      benchmark::Counter(static_cast<double>(g_allocations.load() - before),
-                         benchmark::Counter::kAvgIterations);
+  state.counters["allocs/refresh"] = benchmark::Counter(
+      static_cast<double>(g_allocations.load() - before), benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_ProgressLogRefresh);
 
@@ -136,12 +136,18 @@ void BM_ToolProbe(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ToolProbe<GetCpuSerial>)->Name("BM_CpuProbe_dmidecode")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ToolProbe<GetBIOSSerial>)->Name("BM_BiosProbe_dmidecode")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ToolProbe<GetDiskSerialBylshw>)->Name("BM_DiskProbe_lshw")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ToolProbe<GetBIOSSerial>)
+    ->Name("BM_BiosProbe_dmidecode")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ToolProbe<GetDiskSerialBylshw>)
+    ->Name("BM_DiskProbe_lshw")
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ToolProbe<getIdeTypeDiskId>)->Name("BM_DiskProbe_identity");
 BENCHMARK(BM_ToolProbe<GetScsiTypeHardDiskID>)->Name("BM_DiskProbe_scsi");
 BENCHMARK(BM_ToolProbe<kolvex::DiskSerialFromSysfs>)->Name("BM_DiskProbe_sysfs");
-BENCHMARK(BM_ToolProbe<kolvex::ReadDiskSerialChain>)->Name("BM_DiskChain")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ToolProbe<kolvex::ReadDiskSerialChain>)
+    ->Name("BM_DiskChain")
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ToolProbe<kolvex::ReadCpuIdChain>)->Name("BM_CpuStep")->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -2,6 +2,19 @@
 add_library(kolvex_options INTERFACE)
 target_compile_options(kolvex_options INTERFACE -Wall -Wextra)
 
+# The test command builds with every warning an error (and says so in the
+# environment, for the builds its stages and tests configure); a user's
+# build only warns.
+if("$ENV{KOLVEX_WARNINGS_AS_ERRORS}")
+  set(_kolvex_werror_default ON)
+else()
+  set(_kolvex_werror_default OFF)
+endif()
+option(KOLVEX_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" ${_kolvex_werror_default})
+if(KOLVEX_WARNINGS_AS_ERRORS)
+  target_compile_options(kolvex_options INTERFACE -Werror)
+endif()
+
 if(KOLVEX_SANITIZE)
   list(JOIN KOLVEX_SANITIZE "," _kolvex_san)
   set(_kolvex_san_flags -fsanitize=${_kolvex_san} -fno-omit-frame-pointer)

@@ -10,6 +10,9 @@
 
 namespace kolvex::msg {
 
+// One text to a line, its bytes beside its comment, however long.
+// clang-format off
+
 // --- progress-log messages ---------------------------------------------
 // 开始获取终端各种信息
 inline constexpr char kMsgCollectStart[] = "\xbf\xaa\xca\xbc\xbb\xf1\xc8\xa1\xd6\xd5\xb6\xcb\xb8\xf7\xd6\xd6\xd0\xc5\xcf\xa2";
@@ -79,5 +82,6 @@ inline constexpr char kFmtCpuId[] = "CPU" "\xd0\xf2\xc1\xd0\xba\xc5" ": %s\n";
 inline constexpr char kFmtBiosSerial[] = "BIOS" "\xd0\xf2\xc1\xd0\xba\xc5" ": %s\n";
 // 系统盘分区信息: %s\n
 inline constexpr char kFmtSystemDisk[] = "\xcf\xb5\xcd\xb3\xc5\xcc\xb7\xd6\xc7\xf8\xd0\xc5\xcf\xa2" ": %s\n";
+// clang-format on
 
 }  // namespace kolvex::msg

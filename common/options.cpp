@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace kolvex {
@@ -28,6 +29,27 @@ ProgramOptions ParseProgramOptions(int argc, const char* const* argv, bool windo
   else if (explain)
     options.mode = ProgramMode::kExplain;
   return options;
+}
+
+int AnswerWithoutCollecting(const ProgramOptions& options, const char* program, const char* usage) {
+  switch (options.mode) {
+    case ProgramMode::kHelp:
+      std::fputs(usage, stdout);
+      return 0;
+    case ProgramMode::kVersion:
+      std::printf("%s 1.1.2\n", program);
+      return 0;
+    case ProgramMode::kUsageError:
+      std::fprintf(stderr,
+                   "%s: unrecognized option '%s'\n"
+                   "Try '%s --help' for more information.\n",
+                   program, options.badOption, program);
+      return kUsageExitStatus;
+    case ProgramMode::kRun:
+    case ProgramMode::kExplain:
+      break;
+  }
+  return -1;
 }
 
 }  // namespace kolvex

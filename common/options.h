@@ -19,4 +19,9 @@ ProgramOptions ParseProgramOptions(int argc, const char* const* argv, bool windo
 // Exit status of a command line that could not be understood.
 constexpr int kUsageExitStatus = 2;
 
+// Answers --help (usage on standard output), --version ("PROGRAM 1.1.2")
+// and a bad option (on standard error) and returns the exit status; -1 when
+// the options ask for a collection.
+int AnswerWithoutCollecting(const ProgramOptions& options, const char* program, const char* usage);
+
 }  // namespace kolvex

@@ -19,8 +19,8 @@ constexpr ItemRule kCpuRule{50, 50, 16, 0x80};
 constexpr ItemRule kBiosRule{50, 50, 10, 0x100};
 
 const char* const kSummaryFormats[kMaxItems] = {
-    msg::kFmtCollectTime, msg::kFmtIp1,      msg::kFmtIp2,        msg::kFmtMac1,
-    msg::kFmtMac2,        msg::kFmtDeviceName, msg::kFmtOsVersion, msg::kFmtDiskSerial,
+    msg::kFmtCollectTime, msg::kFmtIp1,        msg::kFmtIp2,        msg::kFmtMac1,
+    msg::kFmtMac2,        msg::kFmtDeviceName, msg::kFmtOsVersion,  msg::kFmtDiskSerial,
     msg::kFmtCpuId,       msg::kFmtBiosSerial, msg::kFmtSystemDisk,
 };
 
@@ -29,23 +29,33 @@ const char* const kSummaryFormats[kMaxItems] = {
 const RecordRules kLinuxRecordRules = {
     C_LIN_VER,
     10,
-    {kTimeRule, kIp1Rule, kIp2Rule, kMac1Rule, kMac2Rule,
+    {kTimeRule,
+     kIp1Rule,
+     kIp2Rule,
+     kMac1Rule,
+     kMac2Rule,
      {50, 50, 9, 0x10},
      {50, 50, 5, 0x20},
      // The disk serial is trimmed over 255 of its 256 bytes.
      {256, 255, 16, 0x40},
-     kCpuRule, kBiosRule,
+     kCpuRule,
+     kBiosRule,
      {0, 0, 0, 0}},
 };
 
 const RecordRules kWindowsRecordRules = {
     "1",
     11,
-    {kTimeRule, kIp1Rule, kIp2Rule, kMac1Rule, kMac2Rule,
+    {kTimeRule,
+     kIp1Rule,
+     kIp2Rule,
+     kMac1Rule,
+     kMac2Rule,
      {61, 61, 9, 0x10},
      {20, 20, 5, 0x20},
      {50, 50, 16, 0x40},
-     kCpuRule, kBiosRule,
+     kCpuRule,
+     kBiosRule,
      {25, 25, 24, 0x200}},
 };
 
@@ -82,18 +92,30 @@ char* ItemBuffers::at(ItemIndex index) {
 
 const char* ItemBuffers::at(ItemIndex index) const {
   switch (index) {
-    case kCollectTime: return collectTime;
-    case kIp1: return ip1;
-    case kIp2: return ip2;
-    case kMac1: return mac1;
-    case kMac2: return mac2;
-    case kDeviceName: return deviceName;
-    case kOsVersion: return osVersion;
-    case kDiskSerial: return diskSerial;
-    case kCpuId: return cpuId;
-    case kBiosSerial: return biosSerial;
-    case kSystemDisk: return systemDisk;
-    case kMaxItems: break;
+    case kCollectTime:
+      return collectTime;
+    case kIp1:
+      return ip1;
+    case kIp2:
+      return ip2;
+    case kMac1:
+      return mac1;
+    case kMac2:
+      return mac2;
+    case kDeviceName:
+      return deviceName;
+    case kOsVersion:
+      return osVersion;
+    case kDiskSerial:
+      return diskSerial;
+    case kCpuId:
+      return cpuId;
+    case kBiosSerial:
+      return biosSerial;
+    case kSystemDisk:
+      return systemDisk;
+    case kMaxItems:
+      break;
   }
   return nullptr;
 }
@@ -105,8 +127,8 @@ TerminalRecord::TerminalRecord(const RecordRules& rules) : rules_(rules), length
 void TerminalRecord::Append(const char* text, bool separator) {
   const int room = kRecordBufferSize - length_;
   if (room <= 1) return;
-  const int printed = std::snprintf(buffer_ + length_, static_cast<size_t>(room),
-                                    separator ? "%s@" : "%s", text);
+  const int printed =
+      std::snprintf(buffer_ + length_, static_cast<size_t>(room), separator ? "%s@" : "%s", text);
   // Items are cut to their widths, so the longest record (213 characters)
   // always fits; the clamp only keeps the length honest if it ever did not.
   if (printed > 0) length_ += printed < room ? printed : room - 1;

@@ -10,8 +10,16 @@
 namespace kolvex {
 
 // The run's steps, in record order; the addresses are one step.
-enum class TraceStep { kCollectTime, kAddresses, kDeviceAndVersion, kDiskSerial, kCpuId,
-                       kBiosSerial, kSystemDisk, kCount };
+enum class TraceStep {
+  kCollectTime,
+  kAddresses,
+  kDeviceAndVersion,
+  kDiskSerial,
+  kCpuId,
+  kBiosSerial,
+  kSystemDisk,
+  kCount
+};
 
 // One source's outcome ("/dev/sda identity: open: Permission denied"), or a
 // hint ("needs root"). used marks the source whose value the item took.
@@ -86,14 +94,14 @@ std::size_t RenderExplanation(const Trace& trace, const RecordRules& rules, char
 }  // namespace kolvex
 
 // Arguments are evaluated only when a trace is active.
-#define KOLVEX_TRACE(step, used, ...)                                       \
-  do {                                                                      \
-    if (::kolvex::Trace* kolvex_trace_ = ::kolvex::ActiveTrace())           \
-      kolvex_trace_->Note(::kolvex::TraceStep::step, used, __VA_ARGS__);    \
+#define KOLVEX_TRACE(step, used, ...)                                    \
+  do {                                                                   \
+    if (::kolvex::Trace* kolvex_trace_ = ::kolvex::ActiveTrace())        \
+      kolvex_trace_->Note(::kolvex::TraceStep::step, used, __VA_ARGS__); \
   } while (0)
 
-#define KOLVEX_TRACE_HINT(step, hint)                                       \
-  do {                                                                      \
-    if (::kolvex::Trace* kolvex_trace_ = ::kolvex::ActiveTrace())           \
-      kolvex_trace_->Hint(::kolvex::TraceStep::step, hint);                 \
+#define KOLVEX_TRACE_HINT(step, hint)                             \
+  do {                                                            \
+    if (::kolvex::Trace* kolvex_trace_ = ::kolvex::ActiveTrace()) \
+      kolvex_trace_->Hint(::kolvex::TraceStep::step, hint);       \
   } while (0)

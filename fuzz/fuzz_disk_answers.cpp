@@ -42,6 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   KOLVEX_FUZZ_CHECK(outcome.result == 0 || outcome.result == -2 || outcome.result == -3 ||
                     outcome.result == -4);
   KOLVEX_FUZZ_CHECK(strnlen(outcome.report, sizeof outcome.report) < sizeof outcome.report);
-  KOLVEX_FUZZ_CHECK((outcome.senseLength != 0) == ((header.info & SG_INFO_CHECK) && header.sb_len_wr));
+  KOLVEX_FUZZ_CHECK((outcome.senseLength != 0) ==
+                    ((header.info & SG_INFO_CHECK) && header.sb_len_wr));
   return 0;
 }

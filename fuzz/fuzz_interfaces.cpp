@@ -58,7 +58,8 @@ bool IsHexOrEmpty(const char* mac) {
   const size_t n = std::strlen(mac);
   if (n != 0 && n != 12) return false;
   for (size_t i = 0; i < n; ++i)
-    if (!std::isxdigit(static_cast<unsigned char>(mac[i])) || std::isupper(static_cast<unsigned char>(mac[i])))
+    if (!std::isxdigit(static_cast<unsigned char>(mac[i])) ||
+        std::isupper(static_cast<unsigned char>(mac[i])))
       return false;
   return true;
 }
@@ -80,7 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   KOLVEX_FUZZ_CHECK(g_open == 0);
   KOLVEX_FUZZ_CHECK(strnlen(ip1.get(), 40) <= 15 && strnlen(ip2.get(), 40) <= 15);
   KOLVEX_FUZZ_CHECK(IsHexOrEmpty(mac1.get()) && IsHexOrEmpty(mac2.get()));
-  KOLVEX_FUZZ_CHECK(std::strcmp(ip1.get(), "127.0.0.1") != 0 && std::strcmp(ip1.get(), "0.0.0.0") != 0);
+  KOLVEX_FUZZ_CHECK(std::strcmp(ip1.get(), "127.0.0.1") != 0 &&
+                    std::strcmp(ip1.get(), "0.0.0.0") != 0);
   KOLVEX_FUZZ_CHECK(std::strcmp(mac1.get(), "000000000000") != 0);
   KOLVEX_FUZZ_CHECK(mac2[0] == '\0' || mac1[0] != '\0');
   return 0;

@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Text that ends within the trimmed bytes comes out fully compacted; a
   // buffer full to the trim length keeps its old tail bytes behind the
   // compacted text, and only the cut bounds it.
-  const bool terminated = std::memchr(item.get(), 0, static_cast<size_t>(rule.trimLength)) != nullptr;
+  const bool terminated =
+      std::memchr(item.get(), 0, static_cast<size_t>(rule.trimLength)) != nullptr;
   kolvex::NormaliseItem(item.get(), rule.trimLength, rule.width);
   const size_t length = strnlen(item.get(), bufferSize);
   KOLVEX_FUZZ_CHECK(length <= static_cast<size_t>(rule.width));

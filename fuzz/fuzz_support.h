@@ -11,12 +11,12 @@
 namespace kolvex::fuzz {
 
 // Aborts the run with the finding when a property does not hold.
-#define KOLVEX_FUZZ_CHECK(cond)                                       \
-  do {                                                                \
-    if (!(cond)) {                                                    \
+#define KOLVEX_FUZZ_CHECK(cond)                                                         \
+  do {                                                                                  \
+    if (!(cond)) {                                                                      \
       std::fprintf(stderr, "property failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-      std::abort();                                                   \
-    }                                                                 \
+      std::abort();                                                                     \
+    }                                                                                   \
   } while (0)
 
 // Input text with a NUL after it, in a block of exactly that size.

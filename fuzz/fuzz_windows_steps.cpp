@@ -22,7 +22,8 @@ void Capture(const uint8_t* data, size_t size, char* out) {
     size_t count = 1 + data[at] % kolvex::kReadBlock;
     ++at;
     if (count > size - at) count = size - at;
-    const bool more = capture.Take(reinterpret_cast<const char*>(data + at), static_cast<int>(count));
+    const bool more =
+        capture.Take(reinterpret_cast<const char*>(data + at), static_cast<int>(count));
     at += count;
     if (!more) break;
   }
@@ -66,7 +67,8 @@ void Describe(const uint8_t* data, size_t size) {
   std::unique_ptr<char[]> out(new char[kolvex::kSystemDiskSize]());
   kolvex::FormatSystemDisk(size ? static_cast<char>(data[0]) : 'C', volume, out.get(),
                            kolvex::kSystemDiskSize);
-  KOLVEX_FUZZ_CHECK(strnlen(out.get(), kolvex::kSystemDiskSize) < static_cast<size_t>(kolvex::kSystemDiskSize));
+  KOLVEX_FUZZ_CHECK(strnlen(out.get(), kolvex::kSystemDiskSize) <
+                    static_cast<size_t>(kolvex::kSystemDiskSize));
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ int ReadAddresses(char* mac1, char* mac2, char* ip1, char* ip2) {
   return getLocalMacInfo(mac1, mac2, ip1, ip2);
 }
 
-constexpr LinuxProbes kSystemProbes{GetLinuxSysTime, ReadAddresses, GetDeviceNameAndOsVersion,
+constexpr LinuxProbes kSystemProbes{GetLinuxSysTime,     ReadAddresses,  GetDeviceNameAndOsVersion,
                                     ReadDiskSerialChain, ReadCpuIdChain, GetBIOSSerial};
 LinuxProbes g_probes = kSystemProbes;
 
@@ -41,8 +41,11 @@ void CpuStep(char* id) { g_probes.cpuId(id); }
 void BiosStep(char* serial) { g_probes.biosSerial(serial); }
 
 const CollectorPlatform kLinuxPlatform{
-    &kLinuxRecordRules, &kLinuxStepMessages, LogProgress, CollectTimeStep, AddressStep,
-    DeviceStep,         DiskStep,            CpuStep,     BiosStep,        nullptr,
+    &kLinuxRecordRules, &kLinuxStepMessages,
+    LogProgress,        CollectTimeStep,
+    AddressStep,        DeviceStep,
+    DiskStep,           CpuStep,
+    BiosStep,           nullptr,
 };
 
 // Host names and kernel releases reach 64 characters; the run's buffers hold

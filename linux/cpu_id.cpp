@@ -16,7 +16,7 @@ namespace {
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 void PutLittleEndian(std::uint32_t value, char* out) {
-  for (int byte = 0; byte < 4; ++byte) {
+  for (std::size_t byte = 0; byte < 4; ++byte) {
     const unsigned bits = (value >> (8 * byte)) & 0xFFu;
     out[2 * byte] = kHexDigits[bits >> 4];
     out[2 * byte + 1] = kHexDigits[bits & 0xFu];

@@ -48,7 +48,8 @@ void SerialFromUnitSerialPage(const unsigned char* page, std::size_t pageSize, c
   if (pageSize > 3) {
     std::size_t end = 4 + static_cast<std::size_t>(page[3]);
     if (end > pageSize) end = pageSize;
-    for (std::size_t i = 4; i < end && page[i] != 0; ++i) serial[out++] = static_cast<char>(page[i]);
+    for (std::size_t i = 4; i < end && page[i] != 0; ++i)
+      serial[out++] = static_cast<char>(page[i]);
   }
   serial[out] = '\0';
 }
@@ -137,7 +138,8 @@ void ExplainSysfsRead(Trace& trace, const char* attribute, const SysfsRead& read
                       const char* serial) {
   switch (read.state) {
     case SysfsState::kFound:
-      trace.Note(TraceStep::kDiskSerial, true, "%s/%s: %s", SysfsRoot(), attribute, Quote(serial).text);
+      trace.Note(TraceStep::kDiskSerial, true, "%s/%s: %s", SysfsRoot(), attribute,
+                 Quote(serial).text);
       break;
     case SysfsState::kEmpty:
       trace.Note(TraceStep::kDiskSerial, false, "%s/%s: empty", SysfsRoot(), attribute);
@@ -242,8 +244,10 @@ int open_scsi_device(const char* path) {
   return fd;
 }
 
+// data_size is only read, but callers know the interface with a plain pointer.
 int scsi_io(int fd, unsigned char* cdb, unsigned char cdb_size, int xfer_dir, unsigned char* data,
-            unsigned int* data_size, unsigned char* sense, unsigned int* sense_len) {
+            unsigned int* data_size,  // NOLINT(readability-non-const-parameter)
+            unsigned char* sense, unsigned int* sense_len) {
   sg_io_hdr_t header;
   kolvex::FillSgIoHeader(header, cdb, cdb_size, xfer_dir, data, *data_size, sense,
                          static_cast<unsigned char>(*sense_len));

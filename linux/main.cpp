@@ -27,23 +27,8 @@ constexpr int kExplanationSize = 24 * 1024;
 
 int main(int argc, char** argv) {
   const kolvex::ProgramOptions options = kolvex::ParseProgramOptions(argc, argv, false);
-  switch (options.mode) {
-    case kolvex::ProgramMode::kHelp:
-      std::fputs(kUsage, stdout);
-      return 0;
-    case kolvex::ProgramMode::kVersion:
-      std::puts("kolvexforlinux 1.1.2");
-      return 0;
-    case kolvex::ProgramMode::kUsageError:
-      std::fprintf(stderr,
-                   "kolvexforlinux: unrecognized option '%s'\n"
-                   "Try 'kolvexforlinux --help' for more information.\n",
-                   options.badOption);
-      return kolvex::kUsageExitStatus;
-    case kolvex::ProgramMode::kRun:
-    case kolvex::ProgramMode::kExplain:
-      break;
-  }
+  const int answered = kolvex::AnswerWithoutCollecting(options, "kolvexforlinux", kUsage);
+  if (answered >= 0) return answered;
 
   std::puts("kolvex for linux version 1.1.2");
   char buffer[1000] = {0};

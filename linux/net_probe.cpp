@@ -25,13 +25,15 @@ constexpr int kIpTextSize = 32;
 
 // The probe writes the text's characters only; the caller's zero fill ends
 // them.
-void CopyText(char* out, const char* text) { std::memcpy(out, text, std::strlen(text)); }
+void CopyText(char* out, const char* text) {
+  std::memcpy(out, text, std::strlen(text));  // NOLINT(bugprone-not-null-terminated-result)
+}
 
 }  // namespace
 
 void FormatMacText(const unsigned char hw[6], char text[kMacTextSize]) {
-  std::snprintf(text, kMacTextSize, "%02x%02x%02x%02x%02x%02x", hw[0], hw[1], hw[2], hw[3],
-                hw[4], hw[5]);
+  std::snprintf(text, kMacTextSize, "%02x%02x%02x%02x%02x%02x", hw[0], hw[1], hw[2], hw[3], hw[4],
+                hw[5]);
 }
 
 bool IsUsableInterface(const char* macText, const char* ipText) {
@@ -80,7 +82,8 @@ int getLocalMacInfo(char* mac1, char* mac2, char* ip1, char* ip2) {
   // The kernel never reports more than it was given room for; a stand-in
   // that did must not walk us off the array.
   if (count > kolvex::kInterfaceSlots) count = kolvex::kInterfaceSlots;
-  KOLVEX_TRACE(kAddresses, false, "interface list: %d address entries, walked from the last", count);
+  KOLVEX_TRACE(kAddresses, false, "interface list: %d address entries, walked from the last",
+               count);
 
   bool firstTaken = false;
   for (int i = count - 1; i >= 0; --i) {

@@ -14,8 +14,8 @@ void SetSysfsRoot(const char* root);
 enum class SysfsState { kFound, kEmpty, kMissing, kUnreadable };
 struct SysfsRead {
   SysfsState state;
-  int error;          // errno of the failed open or read (kMissing, kUnreadable)
-  std::size_t size;   // bytes read (kFound, kEmpty)
+  int error;         // errno of the failed open or read (kMissing, kUnreadable)
+  std::size_t size;  // bytes read (kFound, kEmpty)
 };
 
 // Reads at most capacity bytes of SysfsRoot()/relative into data, no NUL

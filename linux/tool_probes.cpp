@@ -57,8 +57,8 @@ bool ToolOnPath(const char* command) {
   if (path == nullptr) return false;
   while (*path != '\0') {
     const char* end = std::strchr(path, ':');
-    const std::size_t dirLength = end != nullptr ? static_cast<std::size_t>(end - path)
-                                                 : std::strlen(path);
+    const std::size_t dirLength =
+        end != nullptr ? static_cast<std::size_t>(end - path) : std::strlen(path);
     char candidate[PATH_MAX];
     const int written = std::snprintf(candidate, sizeof candidate, "%.*s/%s",
                                       static_cast<int>(dirLength), path, tool);
@@ -222,14 +222,15 @@ void EndUpstream(pid_t group, int readFd) {
 }
 
 // The caller's environment with LC_ALL=C in place of any LC_ALL of its own.
-std::unique_ptr<char*[]> ToolEnvironment() {
+std::unique_ptr<char* []> ToolEnvironment() {
   std::size_t count = 0;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) ++count;
   std::unique_ptr<char*[]> env(new (std::nothrow) char*[count + 2]);
   if (env == nullptr) return env;
   std::size_t kept = 0;
   for (std::size_t i = 0; i < count; ++i) {
-    if (std::strncmp(environ[i], kLocaleName, sizeof kLocaleName - 1) != 0) env[kept++] = environ[i];
+    if (std::strncmp(environ[i], kLocaleName, sizeof kLocaleName - 1) != 0)
+      env[kept++] = environ[i];
   }
   env[kept++] = const_cast<char*>(kToolLocale);
   env[kept] = nullptr;
@@ -270,9 +271,16 @@ pid_t GroupFromStat(const char* stat) {
   // parentheses, so the fields are counted from its last ')'.
   const char* close = stat == nullptr ? nullptr : std::strrchr(stat, ')');
   if (close == nullptr) return -1;
-  char state = 0;
-  long ppid = 0, group = 0;
-  if (std::sscanf(close + 1, " %c %ld %ld", &state, &ppid, &group) != 3) return -1;
+  const char* at = close + 1;
+  while (*at == ' ') ++at;
+  if (*at == '\0' || at[1] != ' ') return -1;  // the one-letter state
+  char* end = nullptr;
+  errno = 0;
+  std::strtol(at + 2, &end, 10);  // ppid
+  if (end == at + 2 || *end != ' ' || errno != 0) return -1;
+  const char* groupText = end + 1;
+  const long group = std::strtol(groupText, &end, 10);
+  if (end == groupText || errno != 0) return -1;
   return static_cast<pid_t>(group);
 }
 
@@ -281,7 +289,8 @@ std::size_t NextChunkLength(const char* pending, std::size_t count, std::size_t 
   const std::size_t most = chunkMax - 1;
   const std::size_t look = count < most ? count : most;
   const void* feed = std::memchr(pending, '\n', look);
-  if (feed != nullptr) return static_cast<std::size_t>(static_cast<const char*>(feed) - pending) + 1;
+  if (feed != nullptr)
+    return static_cast<std::size_t>(static_cast<const char*>(feed) - pending) + 1;
   if (count >= most) return most;
   return ended ? count : 0;
 }
@@ -418,13 +427,11 @@ void GetCpuSerial(char* out) {
 void GetBIOSSerial(char* out) {
   char scratch[kolvex::kCaptureCapacity];
   kolvex::ProbeTool(kolvex::kBiosCommand, kolvex::kBiosSerialRule, kolvex::TraceStep::kBiosSerial,
-                    scratch, out,
-                    kolvex::kBiosSerialCapacity);
+                    scratch, out, kolvex::kBiosSerialCapacity);
 }
 
 void GetDiskSerialBylshw(char* out) {
   char scratch[kolvex::kLshwScratchSize];
   kolvex::ProbeTool(kolvex::kLshwCommand, kolvex::kLshwSerialRule, kolvex::TraceStep::kDiskSerial,
-                    scratch, out,
-                    kolvex::kDiskSerialCapacity);
+                    scratch, out, kolvex::kDiskSerialCapacity);
 }

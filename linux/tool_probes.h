@@ -12,9 +12,9 @@ namespace kolvex {
 // Where a value stands after its key and what ends it.
 struct ToolValueRule {
   const char* key;
-  int valueOffset;      // from the key's first character
-  bool dropBlanks;      // blanks inside the value are left out
-  bool blankStops;      // a blank ends the value
+  int valueOffset;  // from the key's first character
+  bool dropBlanks;  // blanks inside the value are left out
+  bool blankStops;  // a blank ends the value
 };
 
 extern const ToolValueRule kCpuIdRule;       // "ID:"
@@ -55,13 +55,13 @@ bool AppendChunk(char* out, std::size_t capacity, std::size_t* length, const cha
 
 // What became of one command.
 struct CommandOutcome {
-  bool started = false;     // the shell was started
-  bool timedOut = false;    // the deadline ended it
-  bool exited = false;      // the shell exited (exitStatus) rather than was killed
+  bool started = false;   // the shell was started
+  bool timedOut = false;  // the deadline ended it
+  bool exited = false;    // the shell exited (exitStatus) rather than was killed
   int exitStatus = -1;
-  int signal = 0;           // the signal that ended the shell, if any
-  std::size_t captured = 0; // bytes added to out
-  pid_t group = 0;          // the command's process group, ended by the call
+  int signal = 0;            // the signal that ended the shell, if any
+  std::size_t captured = 0;  // bytes added to out
+  pid_t group = 0;           // the command's process group, ended by the call
 };
 
 // Runs command through "/bin/sh -c" in a process group of its own, with

@@ -5,10 +5,16 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh build-essential cmake pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev \
-  dmidecode lshw iproute2 file lintian man-db
+  dmidecode lshw iproute2 file lintian man-db clang-format clang-tidy
 
+# Fails early on code that is not laid out as .clang-format says.
+scripts/check-format.sh
+
+# Every build of the test command, stages included, treats warnings as errors.
+export KOLVEX_WARNINGS_AS_ERRORS=ON
 jobs=$(nproc)
-cmake -S . -B build -DKOLVEX_BUILD_TESTS=ON -DKOLVEX_BUILD_BENCHMARKS=ON >/dev/null
+cmake -S . -B build -DKOLVEX_BUILD_TESTS=ON -DKOLVEX_BUILD_BENCHMARKS=ON \
+  -DKOLVEX_WARNINGS_AS_ERRORS=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure --no-tests=error -j"$jobs" -LE 'e2e|slow'
 

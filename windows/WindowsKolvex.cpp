@@ -29,8 +29,8 @@ const WindowsSystem* g_runSystem = nullptr;
 
 void LogLine(const char* message) {
   g_runSystem->localTime(&g_logClock);
-  std::printf("%02d:%02d:%02d.%03d - %s\n", g_logClock.hour, g_logClock.minute,
-              g_logClock.second, g_logClock.milliseconds, message);
+  std::printf("%02d:%02d:%02d.%03d - %s\n", g_logClock.hour, g_logClock.minute, g_logClock.second,
+              g_logClock.milliseconds, message);
 }
 
 void CollectTime(char* buf) {

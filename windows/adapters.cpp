@@ -23,8 +23,8 @@ void CopyText(char* to, const char* from, std::size_t most) {
 
 }  // namespace
 
-void PickAdapters(const AdapterAnswer* list, std::size_t count, char* mac1, char* mac2,
-                  char* ip1, char* ip2) {
+void PickAdapters(const AdapterAnswer* list, std::size_t count, char* mac1, char* mac2, char* ip1,
+                  char* ip2) {
   bool firstTaken = false;
   int looked = 0;
   for (std::size_t i = 0; i < count; ++i) {
@@ -40,15 +40,14 @@ void PickAdapters(const AdapterAnswer* list, std::size_t count, char* mac1, char
     }
 
     char mac[kMacTextSize] = {};
-    const unsigned bytes = adapter.addressLength < kHardwareAddressBytes
-                               ? adapter.addressLength
-                               : kHardwareAddressBytes;
-    for (unsigned b = 0; b < bytes; ++b)
+    const unsigned bytes = adapter.addressLength < kHardwareAddressBytes ? adapter.addressLength
+                                                                         : kHardwareAddressBytes;
+    for (std::size_t b = 0; b < bytes; ++b)
       std::snprintf(mac + 2 * b, sizeof mac - 2 * b, "%02X", adapter.address[b]);
 
-    KOLVEX_TRACE(kAddresses, true, "adapter %d %s %s: taken as address %d", looked,
-                 Quote(adapter.ipAddress, strnlen(adapter.ipAddress, sizeof adapter.ipAddress)).text,
-                 mac, firstTaken ? 2 : 1);
+    KOLVEX_TRACE(kAddresses, true, "adapter %d %.*s %s: taken as address %d", looked,
+                 static_cast<int>(strnlen(adapter.ipAddress, sizeof adapter.ipAddress)),
+                 adapter.ipAddress, mac, firstTaken ? 2 : 1);
     if (!firstTaken) {
       CopyText(mac1, mac, sizeof mac);
       CopyText(ip1, adapter.ipAddress, sizeof adapter.ipAddress - 1);
@@ -102,8 +101,7 @@ int GetAdapterMacAndIp(char* mac1, char* mac2, char* ip1, char* ip2) {
     kolvex::AdapterAnswer& answer = list[count++];
     answer.addressLength = entry->AddressLength;
     std::memcpy(answer.address, entry->Address, sizeof answer.address);
-    std::memcpy(answer.ipAddress, entry->IpAddressList.IpAddress.String,
-                sizeof answer.ipAddress);
+    std::memcpy(answer.ipAddress, entry->IpAddressList.IpAddress.String, sizeof answer.ipAddress);
     answer.ipAddress[sizeof answer.ipAddress - 1] = '\0';
   }
   HeapFree(heap, 0, block);

@@ -8,7 +8,7 @@ namespace kolvex {
 
 constexpr unsigned kFirstAdapterBlock = 704;  // one adapter entry
 constexpr int kMostAdaptersLooked = 16;
-constexpr int kHardwareAddressBytes = 8;      // room in an adapter entry
+constexpr int kHardwareAddressBytes = 8;  // room in an adapter entry
 constexpr int kMacTextSize = 32;
 
 // The fields of one adapter entry that the walk reads.
@@ -22,8 +22,8 @@ struct AdapterAnswer {
 // the address "0.0.0.0" skipped, the first taken into mac1/ip1 and the
 // second into mac2/ip2. MAC text is "%02X" per address byte, at most
 // kHardwareAddressBytes bytes even if an entry claims more.
-void PickAdapters(const AdapterAnswer* list, std::size_t count, char* mac1, char* mac2,
-                  char* ip1, char* ip2);
+void PickAdapters(const AdapterAnswer* list, std::size_t count, char* mac1, char* mac2, char* ip1,
+                  char* ip2);
 
 }  // namespace kolvex
 

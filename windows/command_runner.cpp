@@ -187,7 +187,8 @@ CommandOutcome RunCommand(const char* command, char* out, int timeoutMs) {
   CommandOutcome outcome;
   if (command == nullptr || out == nullptr) return outcome;
   const ULONGLONG deadline =
-      GetTickCount64() + static_cast<ULONGLONG>(timeoutMs > 0 ? timeoutMs : kDefaultCommandTimeoutMs);
+      GetTickCount64() +
+      static_cast<ULONGLONG>(timeoutMs > 0 ? timeoutMs : kDefaultCommandTimeoutMs);
   SECURITY_ATTRIBUTES inherit;
   std::memset(&inherit, 0, sizeof inherit);
   inherit.nLength = sizeof inherit;

@@ -46,8 +46,8 @@ class CaptureText {
   int size_;
   int length_;
   Form form_ = Form::kUnknown;
-  bool ended_ = false;      // a NUL unit ended the current wide read
-  int heldCount_ = 0;       // a lone leading 0xFF, or an odd UTF-16 byte
+  bool ended_ = false;  // a NUL unit ended the current wide read
+  int heldCount_ = 0;   // a lone leading 0xFF, or an odd UTF-16 byte
   unsigned char held_ = 0;
 };
 

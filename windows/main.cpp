@@ -30,23 +30,8 @@ constexpr std::size_t kExplanationSize = 24 * 1024;
 
 int main(int argc, char** argv) {
   const kolvex::ProgramOptions options = kolvex::ParseProgramOptions(argc, argv, true);
-  switch (options.mode) {
-    case kolvex::ProgramMode::kHelp:
-      std::fputs(kUsage, stdout);
-      return 0;
-    case kolvex::ProgramMode::kVersion:
-      std::puts("kolvexforWindows 1.1.2");
-      return 0;
-    case kolvex::ProgramMode::kUsageError:
-      std::fprintf(stderr,
-                   "kolvexforWindows: unrecognized option '%s'\n"
-                   "Try 'kolvexforWindows --help' for more information.\n",
-                   options.badOption);
-      return kolvex::kUsageExitStatus;
-    case kolvex::ProgramMode::kRun:
-    case kolvex::ProgramMode::kExplain:
-      break;
-  }
+  const int answered = kolvex::AnswerWithoutCollecting(options, "kolvexforWindows", kUsage);
+  if (answered >= 0) return answered;
 
   std::printf("kolvex_1.0.2 for Windows version 1.0_20220124_1468\n");
 

@@ -27,8 +27,8 @@ void FormatSystemDisk(char driveLetter, const VolumeAnswers& volume, char* out, 
   if (volume.serialKnown) std::snprintf(serial, sizeof serial, "%X", volume.serial);
   const int gib = volume.sizeKnown ? static_cast<int>(volume.totalBytes >> 30) : 0;
   const int nameLength = static_cast<int>(strnlen(volume.fileSystem, sizeof volume.fileSystem));
-  std::snprintf(out, static_cast<size_t>(outSize), "%c,%s,%.*s,%d", driveLetter, serial,
-                nameLength, volume.fileSystem, gib);
+  std::snprintf(out, static_cast<size_t>(outSize), "%c,%s,%.*s,%d", driveLetter, serial, nameLength,
+                volume.fileSystem, gib);
 }
 
 }  // namespace kolvex

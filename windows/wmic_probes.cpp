@@ -129,7 +129,8 @@ void RunQuery(const kolvex::WmicQuery& query, kolvex::TraceStep step, char* out)
   // No wmic on this machine, or one that reported a failure: ask the store
   // it would have read.
   const int result = kolvex::ReadWmiValue(query, out);
-  if (kolvex::Trace* trace = kolvex::ActiveTrace()) kolvex::ExplainWmi(*trace, step, query, result, out);
+  if (kolvex::Trace* trace = kolvex::ActiveTrace())
+    kolvex::ExplainWmi(*trace, step, query, result, out);
 #endif
 }
 

@@ -12,13 +12,11 @@
 
 namespace kolvex {
 
-void FormatWorkstation(char* nameText, unsigned major, unsigned minor, char* name,
-                       char* version) {
+void FormatWorkstation(char* nameText, unsigned major, unsigned minor, char* name, char* version) {
   nameText[kComputerNameTextSize - 1] = '\0';
   std::memcpy(name, nameText, std::strlen(nameText) + 1);
   // Two small numbers in practice; the bound keeps odd ones inside the item.
-  std::snprintf(version, kOsVersionSize, "%d.%d", static_cast<int>(major),
-                static_cast<int>(minor));
+  std::snprintf(version, kOsVersionSize, "%d.%d", static_cast<int>(major), static_cast<int>(minor));
 }
 
 }  // namespace kolvex

@@ -11,8 +11,7 @@ constexpr int kOsVersionSize = 20;
 // Copies the converted name (a kComputerNameTextSize-byte text, cut at its
 // last byte) into name and prints "%d.%d" into version, bounded by its
 // kOsVersionSize bytes.
-void FormatWorkstation(char* nameText, unsigned major, unsigned minor, char* name,
-                       char* version);
+void FormatWorkstation(char* nameText, unsigned major, unsigned minor, char* name, char* version);
 
 }  // namespace kolvex
 

@@ -35,9 +35,8 @@ void CallHeaderEntryPoint(const char* name, int (*entry)(char*, int&)) {
   int flags = entry(reinterpret_cast<char*>(out), len);
   std::time_t t1 = std::time(nullptr);
   std::fflush(stdout);
-  std::printf("kolvex-e2e %s t0=%lld t1=%lld flags=0x%x len=%d", name,
-              static_cast<long long>(t0), static_cast<long long>(t1),
-              static_cast<unsigned>(flags), len);
+  std::printf("kolvex-e2e %s t0=%lld t1=%lld flags=0x%x len=%d", name, static_cast<long long>(t0),
+              static_cast<long long>(t1), static_cast<unsigned>(flags), len);
   DumpBytes("bytes", out, kDumpBytes);
   std::printf("\n");
   std::fflush(stdout);
@@ -63,8 +62,8 @@ int main() {
   record[sizeof record - 1] = '\0';
   std::fflush(stdout);
   std::printf("kolvex-e2e real t0=%lld t1=%lld flags=0x%x len=%d strlen=%zu record=[%s]\n",
-              static_cast<long long>(t0), static_cast<long long>(t1),
-              static_cast<unsigned>(flags), len, std::strlen(record), record);
+              static_cast<long long>(t0), static_cast<long long>(t1), static_cast<unsigned>(flags),
+              len, std::strlen(record), record);
   std::fflush(stdout);
 
   CallHeaderEntryPoint("info", ORVIK_GetSystemInfo);

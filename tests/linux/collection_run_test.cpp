@@ -155,12 +155,12 @@ TEST(CollectionRun, ProgressLogThenSummaryOfNormalisedItems) {
   const std::vector<std::string> lines = SplitLines(r.stdoutText);
   ASSERT_EQ(lines.size(), 15u + 1 + 11 + 1) << r.stdoutText;
 
-  const char* messages[] = {"开始获取终端各种信息", "开始获取终端类型", "获取终端类型完成",
-                            "开始获取系统时间", "获取系统时间完成", "开始获取IP和MAC信息",
-                            "获取IP和MAC信息完成", "开始获取设备名和系统版本",
-                            "获取设备名和系统版本完成", "开始获取硬盘序列号", "获取硬盘序列号完成",
-                            "开始获取CPU序列号", "获取CPU序列号完成", "开始获取BIOS序列号",
-                            "获取BIOS序列号完成"};
+  const char* messages[] = {
+      "开始获取终端各种信息", "开始获取终端类型",         "获取终端类型完成",
+      "开始获取系统时间",     "获取系统时间完成",         "开始获取IP和MAC信息",
+      "获取IP和MAC信息完成",  "开始获取设备名和系统版本", "获取设备名和系统版本完成",
+      "开始获取硬盘序列号",   "获取硬盘序列号完成",       "开始获取CPU序列号",
+      "获取CPU序列号完成",    "开始获取BIOS序列号",       "获取BIOS序列号完成"};
   for (int i = 0; i < 15; ++i) {
     const std::string suffix = " - " + Gbk(messages[i]);
     ASSERT_GE(lines[i].size(), suffix.size() + 10) << i;

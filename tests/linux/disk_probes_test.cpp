@@ -43,7 +43,10 @@ TEST(SerialFromIdentity, TakesUpToTwentyBytesUpToTheFirstNul) {
       {"    WD-WMC4N0123456", "    WD-WMC4N0123456"},  // padding kept
       {std::string(20, ' '), std::string(20, ' ')},
       {"ABCDEFGHIJKLMNOPQRST", "ABCDEFGHIJKLMNOPQRST"},  // no NUL at all
-      {std::string("QM0\0" "0001", 8), "QM0"},
+      {std::string("QM0\0"
+                   "0001",
+                   8),
+       "QM0"},
       {"", ""},
   };
   for (const auto& c : cases) {
@@ -69,12 +72,9 @@ TEST(SerialFromUnitSerialPage, PageLengthBoundsTheSerial) {
     std::string content;
     std::string serial;
   } cases[] = {
-      {0, "IGNORED", ""},
-      {8, "SER-0042tail", "SER-0042"},
-      {251, full, full},
-      {252, full, full},  // more than the transfer holds: only 251 bytes exist
-      {255, full, full},
-      {10, std::string("AB\0CD", 5), "AB"},
+      {0, "IGNORED", ""}, {8, "SER-0042tail", "SER-0042"},
+      {251, full, full},  {252, full, full},  // more than the transfer holds: only 251 bytes exist
+      {255, full, full},  {10, std::string("AB\0CD", 5), "AB"},
   };
   for (const auto& c : cases) {
     char serial[300];
@@ -381,14 +381,20 @@ TEST(SysfsSerial, FirstSourceWithASerialWinsEachOutcomeNamed) {
       {"virtio alone, no line feed", {{vd, vda}}, "VIRTIO-BLK-SER-42", {M, M, F, M}},
       {"card alone", {{mm, mmc}}, mmc.substr(0, mmc.size() - 1), {M, M, M, F}},
       {"order: page before NVMe", {{sda, sata}, {nv, nvme}}, "SATA  0123456789ABCD", {F, F, M, M}},
-      {"order: NVMe before virtio", {{nv, multipath}, {vd, vda}}, "NVME-SER-0002       ",
+      {"order: NVMe before virtio",
+       {{nv, multipath}, {vd, vda}},
+       "NVME-SER-0002       ",
        {M, F, F, M}},
       {"order: virtio before card", {{vd, vda}, {mm, mmc}}, "VIRTIO-BLK-SER-42", {M, M, F, F}},
-      {"page of length 0", {{sda, std::string("\0\x80\0\0", 4)}, {vd, vda}}, "VIRTIO-BLK-SER-42",
+      {"page of length 0",
+       {{sda, std::string("\0\x80\0\0", 4)}, {vd, vda}},
+       "VIRTIO-BLK-SER-42",
        {E, M, F, M}},
       {"attribute of a line feed only", {{nv, "\n"}, {vd, vda}}, "VIRTIO-BLK-SER-42", {M, E, F, M}},
       {"empty attribute", {{vd, ""}, {mm, mmc}}, mmc.substr(0, mmc.size() - 1), {M, M, E, F}},
-      {"unreadable attribute", {{sda, kDirectory}, {nv, nvme}}, "NVME-SER-0001       ",
+      {"unreadable attribute",
+       {{sda, kDirectory}, {nv, nvme}},
+       "NVME-SER-0001       ",
        {U, F, M, M}},
       {"line feed inside stays", {{vd, "AB\nCD\n"}}, "AB\nCD", {M, M, F, M}},
       {"nothing at all", {}, "", {M, M, M, M}},
@@ -417,10 +423,22 @@ std::string g_chain;
 const char* g_ideAnswer;
 const char* g_scsiAnswer;
 const char* g_sysfsAnswer;
-void Ide(char* s) { g_chain += "ide "; std::strcpy(s, g_ideAnswer); }
-void Scsi(char* s) { g_chain += "scsi "; std::strcpy(s, g_scsiAnswer); }
-void Sysfs(char* s) { g_chain += "sysfs "; std::strcpy(s, g_sysfsAnswer); }
-void Lshw(char* s) { g_chain += "lshw "; std::strcpy(s, "LSHW"); }
+void Ide(char* s) {
+  g_chain += "ide ";
+  std::strcpy(s, g_ideAnswer);
+}
+void Scsi(char* s) {
+  g_chain += "scsi ";
+  std::strcpy(s, g_scsiAnswer);
+}
+void Sysfs(char* s) {
+  g_chain += "sysfs ";
+  std::strcpy(s, g_sysfsAnswer);
+}
+void Lshw(char* s) {
+  g_chain += "lshw ";
+  std::strcpy(s, "LSHW");
+}
 
 TEST(DiskChain, LaterProbesRunOnlyWhileTheFirstByteIsNul) {
   const struct {

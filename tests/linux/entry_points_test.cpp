@@ -81,12 +81,13 @@ TEST_F(EntryPoints, GetSystemInfoWritesHeaderAndT) {
         CaptureStdout([&] { flags = ORVIK_GetSystemInfo(reinterpret_cast<char*>(out), len); });
     EXPECT_EQ(flags, complete ? 0 : 0x100);
     EXPECT_EQ(len, 9);
-    const unsigned char expected[9] = {1, static_cast<unsigned char>(complete ? '0' : '3'),
-                                       26, 1, 31, 23, 59, 60, 'T'};
+    const unsigned char expected[9] = {
+        1, static_cast<unsigned char>(complete ? '0' : '3'), 26, 1, 31, 23, 59, 60, 'T'};
     EXPECT_EQ(0, std::memcmp(out, expected, 9));
     EXPECT_EQ(out[9], 0xEE) << "nothing past byte 8";
-    const std::string record = complete ? "2@2026-01-31 23:59:58@192.168.1.23@@5254001a2b3c@@host@6.1.0@DISK@CPU@BIOS"
-                                        : "2@2026-01-31 23:59:58@192.168.1.23@@5254001a2b3c@@host@6.1.0@DISK@CPU@";
+    const std::string record =
+        complete ? "2@2026-01-31 23:59:58@192.168.1.23@@5254001a2b3c@@host@6.1.0@DISK@CPU@BIOS"
+                 : "2@2026-01-31 23:59:58@192.168.1.23@@5254001a2b3c@@host@6.1.0@DISK@CPU@";
     EXPECT_NE(shown.find("\n\n client data : " + record + "\n"), std::string::npos) << shown;
     EXPECT_EQ(shown.substr(shown.size() - record.size() - 17), "\n client data : " + record + "\n");
   }
@@ -133,10 +134,12 @@ TEST(EntryPointsClock, DateBytesComeFromTheLocalTimeAroundTheCall) {
   for (std::time_t t = before; t <= after && !matched; ++t) {
     std::tm local{};
     localtime_r(&t, &local);
-    const unsigned char expected[6] = {
-        static_cast<unsigned char>(local.tm_year - 100), static_cast<unsigned char>(local.tm_mon + 1),
-        static_cast<unsigned char>(local.tm_mday),       static_cast<unsigned char>(local.tm_hour),
-        static_cast<unsigned char>(local.tm_min),        static_cast<unsigned char>(local.tm_sec)};
+    const unsigned char expected[6] = {static_cast<unsigned char>(local.tm_year - 100),
+                                       static_cast<unsigned char>(local.tm_mon + 1),
+                                       static_cast<unsigned char>(local.tm_mday),
+                                       static_cast<unsigned char>(local.tm_hour),
+                                       static_cast<unsigned char>(local.tm_min),
+                                       static_cast<unsigned char>(local.tm_sec)};
     matched = std::memcmp(out + 2, expected, 6) == 0;
   }
   EXPECT_TRUE(matched);
@@ -195,19 +198,19 @@ constexpr char kAnsweringDmidecode[] =
 INSTANTIATE_TEST_SUITE_P(
     Sources, ExplainedRun,
     ::testing::Values(
-        ExplainCase{"permission_and_tool_missing",
-                    EACCES,
-                    nullptr,
-                    kAnsweringDmidecode,
-                    nullptr,
-                    {"    /dev/sda identity: open: Permission denied",
-                     "    /dev/sda SCSI generic: open: Permission denied",
-                     "    /nonexistent-sysfs/block/vda/serial: not present",
-                     "    lshw -class disk|grep serial: no value (exit status 1)",
-                     "    hint: needs root", "    hint: install lshw",
-                     "    dmidecode -t 4 | grep ID: \"0102030405060708\" (used)",
-                     "    CPUID leaf 1: not asked (value found)",
-                     "    lo 127.0.0.1 000000000000: skipped (loopback address)"}},
+        ExplainCase{
+            "permission_and_tool_missing",
+            EACCES,
+            nullptr,
+            kAnsweringDmidecode,
+            nullptr,
+            {"    /dev/sda identity: open: Permission denied",
+             "    /dev/sda SCSI generic: open: Permission denied",
+             "    /nonexistent-sysfs/block/vda/serial: not present",
+             "    lshw -class disk|grep serial: no value (exit status 1)", "    hint: needs root",
+             "    hint: install lshw", "    dmidecode -t 4 | grep ID: \"0102030405060708\" (used)",
+             "    CPUID leaf 1: not asked (value found)",
+             "    lo 127.0.0.1 000000000000: skipped (loopback address)"}},
         ExplainCase{"missing_device_sysfs_used",
                     ENOENT,
                     "sysfs_virtio_mmc",
@@ -220,15 +223,16 @@ INSTANTIATE_TEST_SUITE_P(
                      "  BIOS serial: empty (missing-item flag 0x100)",
                      "    dmidecode -t 1 | grep \"Serial Number\": no value (exit status 1)",
                      "    hint: install dmidecode"}},
-        ExplainCase{"timed_out_value_kept",
-                    ENOENT,
-                    "sysfs_virtio_mmc",
-                    "case \"$2\" in 4) printf '\\tID: 01 02 03 04 05 06 07 08\\n';; esac\n"
-                    "exec /bin/sleep 30\n",
-                    "300",
-                    {"    dmidecode -t 4 | grep ID: timed out after 300 ms, value printed in time: "
-                     "\"0102030405060708\" (used)",
-                     "    dmidecode -t 1 | grep \"Serial Number\": timed out after 300 ms, no value"}}),
+        ExplainCase{
+            "timed_out_value_kept",
+            ENOENT,
+            "sysfs_virtio_mmc",
+            "case \"$2\" in 4) printf '\\tID: 01 02 03 04 05 06 07 08\\n';; esac\n"
+            "exec /bin/sleep 30\n",
+            "300",
+            {"    dmidecode -t 4 | grep ID: timed out after 300 ms, value printed in time: "
+             "\"0102030405060708\" (used)",
+             "    dmidecode -t 1 | grep \"Serial Number\": timed out after 300 ms, no value"}}),
     [](const ::testing::TestParamInfo<ExplainCase>& info) { return std::string(info.param.name); });
 
 TEST(ApiVersion, ConstantTextAtOneAddress) {

@@ -27,7 +27,8 @@ std::vector<std::string> Fields(const std::string& record) {
   size_t start = 0;
   for (;;) {
     const size_t at = record.find('@', start);
-    fields.push_back(record.substr(start, at == std::string::npos ? std::string::npos : at - start));
+    fields.push_back(
+        record.substr(start, at == std::string::npos ? std::string::npos : at - start));
     if (at == std::string::npos) return fields;
     start = at + 1;
   }
@@ -72,11 +73,13 @@ INSTANTIATE_TEST_SUITE_P(
                 "head -c 1048576 /dev/zero | /usr/bin/tr '\\0' 'A'\n"},
         Hostile{"NoLineFeeds", "printf 'ID: 1 2 3 Serial Number: X serial: Y'\n"},
         Hostile{"NulBytes", "printf 'ID: AB\\000CD\\nSerial Number: \\000x\\nserial: \\000\\n'\n"},
-        Hostile{"NonAscii",
-                "printf 'ID: \\377\\376\\201\\100 @@\\nSerial Number: \\344\\270\\255\\346\\226\\207 "
-                "x\\nserial: \\351\\223\\276\\n'\n"},
+        Hostile{
+            "NonAscii",
+            "printf 'ID: \\377\\376\\201\\100 @@\\nSerial Number: \\344\\270\\255\\346\\226\\207 "
+            "x\\nserial: \\351\\223\\276\\n'\n"},
         Hostile{"OnlyStandardError", "echo 'ID: ERR' >&2; echo 'Serial Number: ERR' >&2\n"},
-        Hostile{"ExitsNonZero", "echo 'ID: 01 02'; echo 'Serial Number: S1'; echo 'serial: D1'; exit 1\n"},
+        Hostile{"ExitsNonZero",
+                "echo 'ID: 01 02'; echo 'Serial Number: S1'; echo 'serial: D1'; exit 1\n"},
         Hostile{"ManyKeysManyLines",
                 "i=0; while [ $i -lt 2000 ]; do echo \"ID: $i Serial Number: $i serial: $i\"; "
                 "i=$((i+1)); done\n"}),
@@ -84,7 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(HostileTools, StandardErrorAndExitStatusDoNotLeak) {
   testing::FakeToolDir tools;
-  tools.Script("dmidecode", "echo 'ID: 01 02'; echo 'Serial Number: S1 x'; echo noise >&2; exit 1\n");
+  tools.Script("dmidecode",
+               "echo 'ID: 01 02'; echo 'Serial Number: S1 x'; echo noise >&2; exit 1\n");
   char cpu[50] = {0}, bios[50] = {0};
   ::testing::internal::CaptureStderr();
   GetCpuSerial(cpu);
@@ -150,9 +154,11 @@ TEST_P(HungTools, EndWithTheDeadlineKeepingTheValue) {
 
   char captured[1024] = {0};
   const auto start = std::chrono::steady_clock::now();
-  const CommandOutcome outcome = RunCommand("dmidecode -t 4 | grep ID", captured, CommandTimeoutMs());
+  const CommandOutcome outcome =
+      RunCommand("dmidecode -t 4 | grep ID", captured, CommandTimeoutMs());
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - start).count();
+                        std::chrono::steady_clock::now() - start)
+                        .count();
 
   const int descriptorsAfter = OpenDescriptors();
   dup2(savedInput, STDIN_FILENO);

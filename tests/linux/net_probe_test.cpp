@@ -24,12 +24,13 @@ TEST(IsUsableInterface, WholeStringExclusions) {
     const char* ip;
     bool usable;
   } cases[] = {
-      {"5254001a2b3c", "192.168.1.23", true},  {"5254001a2b3c", "0.0.0.0", false},
-      {"5254001a2b3c", "127.0.0.1", false},    {"000000000000", "10.9.9.9", false},
-      {"5254001a2b3c", "127.0.0.2", true},     {"5254001a2b3c", "0.0.0.1", true},
-      {"5254001a2b3c", "127.0.1.1", true},     {"000000000001", "10.9.9.9", true},
+      {"5254001a2b3c", "192.168.1.23", true}, {"5254001a2b3c", "0.0.0.0", false},
+      {"5254001a2b3c", "127.0.0.1", false},   {"000000000000", "10.9.9.9", false},
+      {"5254001a2b3c", "127.0.0.2", true},    {"5254001a2b3c", "0.0.0.1", true},
+      {"5254001a2b3c", "127.0.1.1", true},    {"000000000001", "10.9.9.9", true},
   };
-  for (const auto& c : cases) EXPECT_EQ(IsUsableInterface(c.mac, c.ip), c.usable) << c.mac << " " << c.ip;
+  for (const auto& c : cases)
+    EXPECT_EQ(IsUsableInterface(c.mac, c.ip), c.usable) << c.mac << " " << c.ip;
 }
 
 TEST(FormatMacText, TwelveLowerCaseDigits) {
@@ -81,7 +82,8 @@ int FakeIoctl(int, unsigned long request, void* arg) {
   auto* req = static_cast<ifreq*>(arg);
   const Entry& e = Find(req->ifr_name);
   if (e.refuses == request) return -1;
-  if (request == SIOCGIFHWADDR) std::memcpy(req->ifr_hwaddr.sa_data, e.hw, static_cast<size_t>(e.hwLength));
+  if (request == SIOCGIFHWADDR)
+    std::memcpy(req->ifr_hwaddr.sa_data, e.hw, static_cast<size_t>(e.hwLength));
   if (request == SIOCGIFADDR) {
     auto* sin = reinterpret_cast<sockaddr_in*>(&req->ifr_addr);
     sin->sin_family = AF_INET;

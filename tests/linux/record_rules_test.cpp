@@ -29,13 +29,12 @@ TEST_P(TrimBufferTest, CompactsInPlace) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, TrimBufferTest,
-    ::testing::Values(
-        TrimCase{"FoldsAndStrips", std::string("  my   host  \0", 14), 14, "my host"},
-        TrimCase{"TabIsNoBlank", std::string("\tabc\0", 5), 5, "\tabc"},
-        TrimCase{"OnlyBlanks", std::string("   \0", 4), 4, ""},
-        TrimCase{"CarriageReturnIsOrdinary", std::string("a \r b\0", 6), 6, "a \r b"},
-        TrimCase{"EmptyStaysEmpty", std::string("\0abc", 4), 4, ""},
-        TrimCase{"SingleLetters", std::string(" a  b \0", 7), 7, "a b"}),
+    ::testing::Values(TrimCase{"FoldsAndStrips", std::string("  my   host  \0", 14), 14, "my host"},
+                      TrimCase{"TabIsNoBlank", std::string("\tabc\0", 5), 5, "\tabc"},
+                      TrimCase{"OnlyBlanks", std::string("   \0", 4), 4, ""},
+                      TrimCase{"CarriageReturnIsOrdinary", std::string("a \r b\0", 6), 6, "a \r b"},
+                      TrimCase{"EmptyStaysEmpty", std::string("\0abc", 4), 4, ""},
+                      TrimCase{"SingleLetters", std::string(" a  b \0", 7), 7, "a b"}),
     [](const ::testing::TestParamInfo<TrimCase>& info) { return std::string(info.param.what); });
 
 TEST(TrimBuffer, NonPositiveLengthChangesNothing) {
@@ -62,8 +61,7 @@ TEST(NormaliseItem, TrimsBeforeCutting) {
   } cases[] = {
       {"   abcdefghijk", 9, "abcdefghi"},  // leading blanks never use width
       {"abcdefgh ijk", 9, "abcdefgh "},    // the cut may leave a blank
-      {"build-server-07", 9, "build-ser"},
-      {"5.15.0-91-generic", 5, "5.15."},
+      {"build-server-07", 9, "build-ser"}, {"5.15.0-91-generic", 5, "5.15."},
       {"abcdefghi", 9, "abcdefghi"},   // exactly the width
       {"abcdefghij", 9, "abcdefghi"},  // one more is lost
   };
@@ -91,11 +89,11 @@ struct RulesRow {
 
 TEST(RecordRules, ItemTableOfBothPlatforms) {
   const RulesRow rows[] = {
-      {kCollectTime, 20, 20, 20, 20, 19, 0x2},   {kIp1, 40, 40, 40, 40, 39, 0x4},
-      {kIp2, 40, 40, 40, 40, 39, 0},             {kMac1, 30, 30, 30, 30, 12, 0x8},
-      {kMac2, 30, 30, 30, 30, 12, 0},            {kDeviceName, 50, 50, 61, 61, 9, 0x10},
-      {kOsVersion, 50, 50, 20, 20, 5, 0x20},     {kDiskSerial, 256, 255, 50, 50, 16, 0x40},
-      {kCpuId, 50, 50, 50, 50, 16, 0x80},        {kBiosSerial, 50, 50, 50, 50, 10, 0x100},
+      {kCollectTime, 20, 20, 20, 20, 19, 0x2}, {kIp1, 40, 40, 40, 40, 39, 0x4},
+      {kIp2, 40, 40, 40, 40, 39, 0},           {kMac1, 30, 30, 30, 30, 12, 0x8},
+      {kMac2, 30, 30, 30, 30, 12, 0},          {kDeviceName, 50, 50, 61, 61, 9, 0x10},
+      {kOsVersion, 50, 50, 20, 20, 5, 0x20},   {kDiskSerial, 256, 255, 50, 50, 16, 0x40},
+      {kCpuId, 50, 50, 50, 50, 16, 0x80},      {kBiosSerial, 50, 50, 50, 50, 10, 0x100},
   };
   for (const RulesRow& r : rows) {
     const ItemRule& l = kLinuxRecordRules.items[r.index];

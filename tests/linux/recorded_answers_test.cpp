@@ -134,7 +134,8 @@ TEST(RecordedKernelAnswers, InquiryOfADiskWithoutSerialEndsWithSense) {
   header.status = 0x2;
   header.masked_status = 0x1;
   header.driver_status = 0x8;
-  header.sb_len_wr = static_cast<unsigned char>(HexBlock("vpd80_virtio_scsi_no_serial.hex", "sense data").size());
+  header.sb_len_wr =
+      static_cast<unsigned char>(HexBlock("vpd80_virtio_scsi_no_serial.hex", "sense data").size());
   const SgOutcome outcome = DecodeSgOutcome(header);
   EXPECT_EQ(outcome.result, 0);
   EXPECT_EQ(outcome.senseLength, 18u);

@@ -84,10 +84,16 @@ class ScopedEnv {
     const char* old = getenv(name);
     had_ = old != nullptr;
     if (had_) old_ = old;
-    if (value != nullptr) setenv(name, value, 1); else unsetenv(name);
+    if (value != nullptr)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
   }
   ~ScopedEnv() {
-    if (had_) setenv(name_.c_str(), old_.c_str(), 1); else unsetenv(name_.c_str());
+    if (had_)
+      setenv(name_.c_str(), old_.c_str(), 1);
+    else
+      unsetenv(name_.c_str());
   }
   ScopedEnv(const ScopedEnv&) = delete;
   ScopedEnv& operator=(const ScopedEnv&) = delete;

@@ -51,10 +51,10 @@ TEST(ExecuteCmd, CapturesOnlyStandardOutputToTheLastByte) {
     const char* command;
     const char* captured;
   } cases[] = {
-      {"printf abc", "abc"},                        // no final line feed
-      {"echo out; echo err >&2", "out\n"},          // standard error not captured
-      {"echo partial; exit 3", "partial\n"},        // exit status not looked at
-      {"/nonexistent/tool 2>/dev/null", ""},        // nothing printed at all
+      {"printf abc", "abc"},                  // no final line feed
+      {"echo out; echo err >&2", "out\n"},    // standard error not captured
+      {"echo partial; exit 3", "partial\n"},  // exit status not looked at
+      {"/nonexistent/tool 2>/dev/null", ""},  // nothing printed at all
   };
   for (const auto& c : cases) EXPECT_EQ(Capture(c.command), c.captured) << c.command;
 }
@@ -88,15 +88,11 @@ TEST(CommandTimeout, OnlyAPositiveNumberOverridesTheDefault) {
     const char* text;
     int deadline;
   } cases[] = {
-      {"250", 250},
-      {"99999999999999", INT_MAX},  // capped, not wrapped
-      {nullptr, 30000},             // unset
-      {"", 30000},
-      {"0", 30000},                 // not positive
-      {"-5", 30000},
-      {" 5", 30000},                // not a plain number
-      {"12ms", 30000},
-      {"1e3", 30000},
+      {"250", 250},     {"99999999999999", INT_MAX},  // capped, not wrapped
+      {nullptr, 30000},                               // unset
+      {"", 30000},      {"0", 30000},                 // not positive
+      {"-5", 30000},    {" 5", 30000},                // not a plain number
+      {"12ms", 30000},  {"1e3", 30000},
   };
   for (const auto& c : cases)
     EXPECT_EQ(ParseCommandTimeout(c.text, 30000), c.deadline) << (c.text ? c.text : "(unset)");
@@ -116,11 +112,11 @@ TEST(NextChunkLength, CutsAsALineReadOf511) {
     bool ended;
     std::size_t length;
   } cases[] = {
-      {"ab\ncd\n", false, 3},              // through the first line feed
-      {"abc", false, 0},                    // a line still arriving is not cut early
-      {"abc", true, 3},                     // the last line without a line feed
+      {"ab\ncd\n", false, 3},  // through the first line feed
+      {"abc", false, 0},       // a line still arriving is not cut early
+      {"abc", true, 3},        // the last line without a line feed
       {"", true, 0},
-      {longLine, false, 511},               // a long line in pieces of 511
+      {longLine, false, 511},                      // a long line in pieces of 511
       {std::string(511, 'y') + "\n", false, 511},  // the line feed goes to the next chunk
   };
   for (const auto& c : cases)
@@ -132,6 +128,7 @@ TEST(GroupFromStat, CountsFieldsFromTheLastParenthesis) {
   EXPECT_EQ(GroupFromStat("4711 (sleep) S 4700 4700 4700 0 -1"), 4700);
   EXPECT_EQ(GroupFromStat("4711 (a) (b c) R 1 99 99 0"), 99);  // a name with ") (" and a blank
   EXPECT_EQ(GroupFromStat("4711 sleep S 1 2"), -1);
+  EXPECT_EQ(GroupFromStat("4711 (x) S 1"), -1);  // cut short before the group
   EXPECT_EQ(GroupFromStat(nullptr), -1);
 }
 
@@ -200,7 +197,8 @@ TEST_F(FakeTools, ProbesRunTheirCommandLinesThroughGrep) {
   GetCpuSerial(cpu);
   EXPECT_STREQ(cpu, "63060000FFFB8B0F");
 
-  Tool("dmidecode", "-t 1", "System Information\n\tManufacturer: QEMU\n\tSerial Number: SN-E2E-0042\n");
+  Tool("dmidecode", "-t 1",
+       "System Information\n\tManufacturer: QEMU\n\tSerial Number: SN-E2E-0042\n");
   char bios[50] = {0};
   GetBIOSSerial(bios);
   EXPECT_STREQ(bios, "SN-E2E-0042");
@@ -239,8 +237,9 @@ TEST_F(FakeTools, CallersLanguageDoesNotReachTheTools) {
   tools_.Script("lshw",
                 "if [ \"$LC_ALL\" = C ]; then echo '       serial: QM00001'\n"
                 "else echo '       num\xc3\xa9ro de s\xc3\xa9rie: QM00001'; fi\n");
-  tools_.Script("dmidecode",
-                "if [ \"$LC_ALL\" = C ]; then echo '\tID: 01 02'; else echo '\tIdentifiant: 01 02'; fi\n");
+  tools_.Script(
+      "dmidecode",
+      "if [ \"$LC_ALL\" = C ]; then echo '\tID: 01 02'; else echo '\tIdentifiant: 01 02'; fi\n");
   auto items = [] {
     char disk[256] = {0}, cpu[50] = {0};
     GetDiskSerialBylshw(disk);

@@ -43,8 +43,9 @@ long ResidentKiB() {
 
 TEST(Soak, ThousandCollectionsKeepDescriptorsAndMemory) {
   testing::FakeToolDir tools;
-  tools.Script("dmidecode", "case \"$2\" in 4) echo '\tID: 63 06 00 00 FF FB 8B 0F';; "
-                            "1) echo '\tSerial Number: SN-SOAK-01';; esac\n");
+  tools.Script("dmidecode",
+               "case \"$2\" in 4) echo '\tID: 63 06 00 00 FF FB 8B 0F';; "
+               "1) echo '\tSerial Number: SN-SOAK-01';; esac\n");
   tools.Tool("lshw", "-class disk", "       serial: QM00001\n");
 
   // The progress log of a thousand runs goes nowhere.

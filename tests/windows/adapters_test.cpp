@@ -61,8 +61,7 @@ std::vector<AdapterAnswer> Unaddressed(int n) {
   return list;
 }
 
-std::vector<AdapterAnswer> Then(std::vector<AdapterAnswer> list,
-                                std::vector<AdapterAnswer> more) {
+std::vector<AdapterAnswer> Then(std::vector<AdapterAnswer> list, std::vector<AdapterAnswer> more) {
   list.insert(list.end(), more.begin(), more.end());
   return list;
 }
@@ -70,18 +69,22 @@ std::vector<AdapterAnswer> Then(std::vector<AdapterAnswer> list,
 INSTANTIATE_TEST_SUITE_P(
     Lists, AdapterWalk,
     ::testing::Values(
-        WalkCase{"worked_example", {kA, kB, kC, kD},
+        WalkCase{"worked_example",
+                 {kA, kB, kC, kD},
                  {"3C7C3FAABBCC", "0A002700000D", "192.168.1.23", "10.0.2.15"}},
         WalkCase{"only_one_usable", {kA, kB}, {"3C7C3FAABBCC", "", "192.168.1.23", ""}},
         WalkCase{"empty_list", {}, {"", "", "", ""}},
         WalkCase{"all_unaddressed", Unaddressed(3), {"", "", "", ""}},
         // The 17th adapter is never looked at.
         WalkCase{"seventeenth_not_looked_at", Then(Unaddressed(16), {kB, kC}), {"", "", "", ""}},
-        WalkCase{"sixteenth_still_looked_at", Then(Unaddressed(15), {kB, kC}),
+        WalkCase{"sixteenth_still_looked_at",
+                 Then(Unaddressed(15), {kB, kC}),
                  {"3C7C3FAABBCC", "", "192.168.1.23", ""}},
-        WalkCase{"no_hardware_address", {Adapter({}, "10.1.1.1"), kB},
+        WalkCase{"no_hardware_address",
+                 {Adapter({}, "10.1.1.1"), kB},
                  {"", "3C7C3FAABBCC", "10.1.1.1", "192.168.1.23"}},
-        WalkCase{"eight_byte_address", {Adapter({1, 2, 3, 4, 5, 6, 7, 0xFF}, "10.1.1.1")},
+        WalkCase{"eight_byte_address",
+                 {Adapter({1, 2, 3, 4, 5, 6, 7, 0xFF}, "10.1.1.1")},
                  {"01020304050607FF", "", "10.1.1.1", ""}},
         // Any other text than "0.0.0.0" counts as an address.
         WalkCase{"loopback_counts", {Adapter({0xAB}, "127.0.0.1")}, {"AB", "", "127.0.0.1", ""}}),

@@ -15,7 +15,10 @@ constexpr char kGuard = '\x5A';
 
 // A capture buffer with guard bytes behind it.
 struct Buffer {
-  Buffer() { std::memset(bytes, kGuard, sizeof bytes); std::memset(bytes, 0, kCaptureSize); }
+  Buffer() {
+    std::memset(bytes, kGuard, sizeof bytes);
+    std::memset(bytes, 0, kCaptureSize);
+  }
   char* out() { return bytes; }
   bool GuardIntact() const {
     for (size_t i = kCaptureSize; i < sizeof bytes; ++i)
@@ -64,20 +67,35 @@ INSTANTIATE_TEST_SUITE_P(
         ReadsCase{"empty_read_between", {"ab", "", "cd"}, "abcd"},
         ReadsCase{"wide_with_mark", {Wide("Id\r\nX1 \r\n", true)}, "Id\r\nX1 \r\n"},
         ReadsCase{"mark_in_its_own_read", {"\xFF\xFE", Wide("Id\r\nX1", false)}, "Id\r\nX1"},
-        ReadsCase{"mark_split_over_reads", {"\xFF", std::string("\xFE") + Wide("Id", false)},
-                  "Id"},
-        ReadsCase{"wide_unit_split_over_reads", {Wide("AB", true).substr(0, 5), std::string(1, '\0')},
+        ReadsCase{"mark_split_over_reads", {"\xFF", std::string("\xFE") + Wide("Id", false)}, "Id"},
+        ReadsCase{"wide_unit_split_over_reads",
+                  {Wide("AB", true).substr(0, 5), std::string(1, '\0')},
                   "AB"},
         ReadsCase{"wide_non_ascii_becomes_question_mark",
-                  {std::string("\xFF\xFE" "A\0\x2D\x4E" "B\0", 8)}, "A?B"},
-        ReadsCase{"wide_nul_unit_ends_that_read", {Wide("AB", true) + std::string(2, '\0') +
-                                                   Wide("CD", false), Wide("EF", false)},
+                  {std::string("\xFF\xFE"
+                               "A\0\x2D\x4E"
+                               "B\0",
+                               8)},
+                  "A?B"},
+        ReadsCase{"wide_nul_unit_ends_that_read",
+                  {Wide("AB", true) + std::string(2, '\0') + Wide("CD", false), Wide("EF", false)},
                   "ABEF"},
         ReadsCase{"unmarked_utf16_is_kept_as_bytes", {Wide("Error", false)}, "E"},
-        ReadsCase{"ff_without_fe_is_kept", {"\xFF" "A"}, "\xFF" "A"},
-        ReadsCase{"lone_ff_then_other_bytes", {"\xFF", "AB"}, "\xFF" "AB"},
+        ReadsCase{"ff_without_fe_is_kept",
+                  {"\xFF"
+                   "A"},
+                  "\xFF"
+                  "A"},
+        ReadsCase{"lone_ff_then_other_bytes",
+                  {"\xFF", "AB"},
+                  "\xFF"
+                  "AB"},
         ReadsCase{"lone_ff_at_the_end", {"\xFF"}, "\xFF"},
-        ReadsCase{"fe_ff_is_not_the_mark", {"\xFE\xFF" "A"}, "\xFE\xFF" "A"}),
+        ReadsCase{"fe_ff_is_not_the_mark",
+                  {"\xFE\xFF"
+                   "A"},
+                  "\xFE\xFF"
+                  "A"}),
     [](const ::testing::TestParamInfo<ReadsCase>& info) { return std::string(info.param.name); });
 
 TEST(CaptureStop, ContinuesUpTo512CharactersAndStopsPastThem) {
@@ -86,7 +104,7 @@ TEST(CaptureStop, ContinuesUpTo512CharactersAndStopsPastThem) {
   const std::string block(256, 'a');
   EXPECT_TRUE(capture.Take(block.data(), 256));
   EXPECT_TRUE(capture.Take(block.data(), 256));  // exactly 512: keep reading
-  EXPECT_FALSE(capture.Take("b", 1));           // 513: enough
+  EXPECT_FALSE(capture.Take("b", 1));            // 513: enough
   EXPECT_EQ(capture.length(), 513);
 }
 

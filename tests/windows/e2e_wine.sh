@@ -15,6 +15,10 @@
 #       wine-wmic       wine's own wmic (UTF-16 with mark into the pipe)
 #       wmi             wmic switched off: the values come from WMI
 #       none            neither wmic nor WMI: the items are empty and flagged
+#       standin-error   the stand-in answers every query with an error report:
+#                       no item takes it, WMI answers instead
+# The standin, wmi and none modes run the program with /explain: the same
+# frame, then where each item came from; the others run it without options.
 set -u
 export LC_ALL=C
 mode=$1 program=$2 standin=$3 data=$4
@@ -37,17 +41,24 @@ case $mode in
     touch "$run/cpu.hang"
     export KOLVEX_COMMAND_TIMEOUT_MS=10000 ;;  # wine takes seconds to start a child
   standin-silent) cp "$standin" "$run/wmic.exe" ;;
+  standin-error)
+    cp "$standin" "$run/wmic.exe"
+    for class in diskdrive cpu bios; do cp "$data/ansi-error.out" "$run/$class.out"; done ;;
   wine-wmic) ;;
   wmi) export WINEDLLOVERRIDES="mscoree,mshtml=;wmic.exe=d" ;;
   none) export WINEDLLOVERRIDES="mscoree,mshtml=;wmic.exe=d;wbemprox=d" ;;
   *) echo "unknown mode $mode" >&2; exit 2 ;;
+esac
+case $mode in
+  standin | wmi | none | standin-error) option=/explain ;;
+  *) option= ;;
 esac
 
 # Inside the sandbox: the program, and what wine's wmic says for the CPU
 # (asked from elsewhere, so that no stand-in is found).
 inner='cd "$1" &&
   start=$(date +%s%N)
-  printf "\n" | wine ./kolvexforWindows.exe >out.bin 2>err.txt; echo $? >rc
+  printf "\n" | wine ./kolvexforWindows.exe $2 >out.bin 2>err.txt; echo $? >rc
   echo $(( ($(date +%s%N) - start) / 1000000 )) >took-ms
   beat() { stat -c %s cpu.beat 2>/dev/null || echo 0; }
   if [ -e cpu.hang ]; then before=$(beat); sleep 1; echo "$before $(beat)" >cpu-beats; fi
@@ -57,7 +68,7 @@ inner='cd "$1" &&
   --adapter kv0,02:00:00:00:0a:09,- \
   --adapter kv1,02:00:00:00:0a:01,10.77.0.1/24 \
   --adapter kv2,0a:00:27:00:00:0d,192.168.56.10/24 \
-  --serial 0012abcd --disk-size 3g -- bash -c "$inner" inner "$run"
+  --serial 0012abcd --disk-size 3g -- bash -c "$inner" inner "$run" "$option"
 status=$?
 [ $status -eq 77 ] && exit 77
 [ $status -eq 0 ] || { echo "sandbox failed ($status)"; exit 1; }
@@ -71,13 +82,17 @@ host_cpu=$(iconv -f UTF-16 -t ASCII "$run/cpu.wmic" 2>/dev/null | sed -n 2p | aw
 
 case $mode in
   standin | standin-hung) disk=0025_3886_81B2_4 cpu=178BFBFF00A20F12 bios=VM-42 ;;
-  wine-wmic | wmi) disk=WINEHDISK cpu=$host_cpu bios=0
+  wine-wmic | wmi | standin-error) disk=WINEHDISK cpu=$host_cpu bios=0
     [[ $cpu =~ ^[0-9A-F]{16}$ ]] || fail "no CPU ID from wine's wmic to compare with: '$cpu'" ;;
   standin-silent | none) disk= cpu= bios= ;;
 esac
 
 mapfile -t lines <"$run/out.bin"
-[ ${#lines[@]} -eq 33 ] || fail "${#lines[@]} lines instead of 33"
+if [ -z "$option" ]; then
+  [ ${#lines[@]} -eq 33 ] || fail "${#lines[@]} lines instead of 33"
+else
+  [ ${#lines[@]} -gt 40 ] || fail "${#lines[@]} lines: no explanation after the record"
+fi
 for i in "${!lines[@]}"; do
   [[ ${lines[$i]} == *$'\r' ]] || fail "line $((i + 1)) does not end with CR LF"
   lines[$i]=${lines[$i]%$'\r'}
@@ -135,11 +150,35 @@ if [ "$mode" = standin-hung ]; then
 fi
 echo "$mode: the program ran $(cat "$run/took-ms") ms"
 
-if [ "$mode" = standin ] || [ "$mode" = standin-hung ] || [ "$mode" = standin-silent ]; then
+if [[ $mode == standin* ]]; then
   expected_calls=$'wmic diskdrive get serialnumber\nwmic CPU get ProcessorID\nwmic bios get serialnumber'
   [ "$(cat "$run/wmic-calls.log" 2>/dev/null)" = "$expected_calls" ] ||
     fail "wmic command lines: $(cat "$run/wmic-calls.log" 2>/dev/null)"
 fi
+
+explained() {  # an exact line of the explanation
+  printf '%s\n' "${lines[@]:33}" | grep -qxF -- "$1" || fail "explanation lacks: $1"
+}
+cpu_wmi="    WMI SELECT ProcessorId FROM Win32_Processor"
+case $mode in
+  standin)
+    [ "${lines[33]}" = "" ] && [[ ${lines[34]} == Explanation:* ]] || fail "no explanation after a blank line"
+    explained "    wmic CPU get ProcessorID: \"$cpu\" (used)"
+    explained "    wmic bios get serialnumber: \"$bios\" (used)"
+    printf '%s\n' "${lines[@]:33}" | grep -qE '^    adapter [0-9]+ 10\.77\.0\.1 020000000A01: taken as address 1 \(used\)$' ||
+      fail "explanation lacks the first adapter taken" ;;
+  wmi)
+    explained "    wmic CPU get ProcessorID: not started"
+    explained "$cpu_wmi: \"$cpu\" (used)" ;;
+  standin-error)
+    explained "    wmic CPU get ProcessorID: error report \"Invalid class \""
+    explained "$cpu_wmi: \"$cpu\" (used)" ;;
+  none)
+    explained "    wmic CPU get ProcessorID: not started"
+    explained "$cpu_wmi: no value"
+    explained "  CPU ID: empty (missing-item flag 0x80)"
+    explained "    hint: wmic missing: read from WMI" ;;
+esac
 
 if [ $failures -ne 0 ]; then
   echo "--- output (GBK shown as UTF-8) ---"

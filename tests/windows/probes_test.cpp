@@ -16,6 +16,7 @@
 #include "adapters.h"
 #include "command_deadline.h"
 #include "command_runner.h"
+#include "test_data.h"
 #include "system_disk.h"
 #include "wmic_probes.h"
 #include "workstation.h"
@@ -109,18 +110,17 @@ TEST_P(ExecuteCmd, CapturesStandardOutputAndError) {
 
 INSTANTIATE_TEST_SUITE_P(
     Children, ExecuteCmd,
-    ::testing::Values(
-        CommandCase{"nothing", "", ""},
-        CommandCase{"stdout_then_stderr", "out Serial err Number", "SerialNumber"},
-        CommandCase{"stderr_only", "err oops", "oops"},
-        CommandCase{"exit_code_ignored", "out abc exit 7", "abc"},
-        CommandCase{"exactly_512", "fill 512", std::string(512, 'x')},
-        CommandCase{"recorded_utf16_mended",
-                    "file \"" KOLVEX_TEST_DATA_DIR "/utf16-cpu.out\"",
-                    "ProcessorId       \r\n178BFBFF00A20F12  \r\n\r\n"},
-        CommandCase{"recorded_ansi_kept",
-                    "file \"" KOLVEX_TEST_DATA_DIR "/ansi-cpu.out\"",
-                    "ProcessorId       \r\r\n0F8BFBFF000A0655  \r\r\n\r\r\n"}),
+    ::testing::Values(CommandCase{"nothing", "", ""},
+                      CommandCase{"stdout_then_stderr", "out Serial err Number", "SerialNumber"},
+                      CommandCase{"stderr_only", "err oops", "oops"},
+                      CommandCase{"exit_code_ignored", "out abc exit 7", "abc"},
+                      CommandCase{"exactly_512", "fill 512", std::string(512, 'x')},
+                      CommandCase{"recorded_utf16_mended",
+                                  "file \"" KOLVEX_TEST_DATA_DIR "/utf16-cpu.out\"",
+                                  "ProcessorId       \r\n178BFBFF00A20F12  \r\n\r\n"},
+                      CommandCase{"recorded_ansi_kept",
+                                  "file \"" KOLVEX_TEST_DATA_DIR "/ansi-cpu.out\"",
+                                  "ProcessorId       \r\r\n0F8BFBFF000A0655  \r\r\n\r\r\n"}),
     [](const ::testing::TestParamInfo<CommandCase>& info) { return std::string(info.param.name); });
 
 TEST(ExecuteCmdLimits, StopsPast512AndTheChildStillEnds) {
@@ -150,8 +150,8 @@ TEST(ExecuteCmdLimits, DeadlineEndsTheChildAndItsChildren) {
     const char* args;
     const char* printed;
   } cases[] = {
-      {"out ID: sleep 600000", "ID:"},   // answers, then never exits
-      {"out ID: spawn 600000", "ID:"},   // exits; its child holds the pipe
+      {"out ID: sleep 600000", "ID:"},  // answers, then never exits
+      {"out ID: spawn 600000", "ID:"},  // exits; its child holds the pipe
   };
   // Long enough for wine to start the child and let it print, which takes
   // seconds on a loaded machine. Set in the C runtime's copy, which getenv
@@ -174,7 +174,8 @@ TEST(ExecuteCmdLimits, DeadlineEndsTheChildAndItsChildren) {
     if (spawned.empty()) continue;
     HANDLE grandchild = OpenProcess(SYNCHRONIZE, FALSE, std::strtoul(spawned.c_str(), nullptr, 10));
     if (grandchild != nullptr) {
-      EXPECT_EQ(WaitForSingleObject(grandchild, 5000), WAIT_OBJECT_0) << "still running: " << c.args;
+      EXPECT_EQ(WaitForSingleObject(grandchild, 5000), WAIT_OBJECT_0)
+          << "still running: " << c.args;
       CloseHandle(grandchild);
     }
   }
@@ -197,12 +198,13 @@ TEST_P(WineWmic, YieldsTheValueThroughTheMend) {
   EXPECT_TRUE(std::regex_match(out, std::regex(GetParam().pattern))) << out;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Probes, WineWmic,
-    ::testing::Values(ProbeCase{"disk", GetDiskSerialByWmic, "WINEHDISK"},
-                      ProbeCase{"cpu", GetCpuSerial, "[0-9A-F]{16}"},
-                      ProbeCase{"bios", GetBIOSSerial, "0"}),
-    [](const ::testing::TestParamInfo<ProbeCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Probes, WineWmic,
+                         ::testing::Values(ProbeCase{"disk", GetDiskSerialByWmic, "WINEHDISK"},
+                                           ProbeCase{"cpu", GetCpuSerial, "[0-9A-F]{16}"},
+                                           ProbeCase{"bios", GetBIOSSerial, "0"}),
+                         [](const ::testing::TestParamInfo<ProbeCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 #if KOLVEX_WMI_FALLBACK
 
@@ -226,7 +228,10 @@ TEST_P(Wmi, AgreesWithWmic) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Queries, Wmi,
-                         ::testing::Values(&kDiskSerialQuery, &kCpuIdQuery, &kBiosSerialQuery));
+                         ::testing::Values(&kDiskSerialQuery, &kCpuIdQuery, &kBiosSerialQuery),
+                         [](const ::testing::TestParamInfo<const WmicQuery*>& info) {
+                           return testing::CaseName(info.param->command);
+                         });
 
 TEST(WmiApartment, LeavesNoApartmentBehind) {
   char out[50] = {};

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "system_disk.h"
+#include "test_data.h"
 
 namespace kolvex {
 namespace {
@@ -33,7 +34,10 @@ INSTANTIATE_TEST_SUITE_P(Directories, SystemDrive,
                                            DriveCase{"D:\\WINDOWS\\system32", true, "D:", "D:\\"},
                                            DriveCase{"E:\\x", true, "E:", "E:\\"},
                                            DriveCase{"E:\\", false, "", ""},
-                                           DriveCase{"", false, "", ""}));
+                                           DriveCase{"", false, "", ""}),
+                         [](const ::testing::TestParamInfo<DriveCase>& info) {
+                           return testing::CaseName(info.param.directory);
+                         });
 
 VolumeAnswers Volume(std::uint64_t bytes, std::uint32_t serial, const char* fs) {
   VolumeAnswers v;
@@ -89,7 +93,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "C,FFFFFFFF,exFAT,99999"},
         // A 15-letter name would need 32 characters; the first 24 stay, as
         // the run's cut would keep them.
-        FormatCase{"long_file_system_name", 'C', Volume(99999ull << 30, 0xFFFFFFFF, "ABCDEFGHIJKLMNO"),
+        FormatCase{"long_file_system_name", 'C',
+                   Volume(99999ull << 30, 0xFFFFFFFF, "ABCDEFGHIJKLMNO"),
                    "C,FFFFFFFF,ABCDEFGHIJKLM"}),
     [](const ::testing::TestParamInfo<FormatCase>& info) { return std::string(info.param.name); });
 

@@ -72,10 +72,22 @@ const WindowsSystem kRecorded = {
       Put(version, 20, g_answers.version);
       return 0;
     },
-    [](char* b) { g_calls.push_back("disk"); Put(b, 50, g_answers.disk); },
-    [](char* b) { g_calls.push_back("cpu"); Put(b, 50, g_answers.cpu); },
-    [](char* b) { g_calls.push_back("bios"); Put(b, 50, g_answers.bios); },
-    [](char* b) { g_calls.push_back("systemdisk"); Put(b, 25, g_answers.systemDisk); },
+    [](char* b) {
+      g_calls.push_back("disk");
+      Put(b, 50, g_answers.disk);
+    },
+    [](char* b) {
+      g_calls.push_back("cpu");
+      Put(b, 50, g_answers.cpu);
+    },
+    [](char* b) {
+      g_calls.push_back("bios");
+      Put(b, 50, g_answers.bios);
+    },
+    [](char* b) {
+      g_calls.push_back("systemdisk");
+      Put(b, 25, g_answers.systemDisk);
+    },
 };
 
 std::tm Time(int year, int month, int day, int h, int m, int s) {
@@ -153,7 +165,7 @@ TEST(WindowsRun, FullTerminal) {
   EXPECT_EQ(r.len, static_cast<int>(r.record.size()));
   EXPECT_EQ(r.flags, 0);
   EXPECT_EQ(g_calls, (std::vector<std::string>{"adapters", "workstation", "disk", "cpu", "bios",
-                                                "systemdisk"}));
+                                               "systemdisk"}));
 }
 
 TEST(WindowsRun, EveryItemAtItsWidthGives213Characters) {
@@ -172,11 +184,11 @@ TEST(WindowsRun, EveryItemAtItsWidthGives213Characters) {
   const Result r = Collect(a);
   EXPECT_EQ(r.len, 213);
   EXPECT_EQ(r.record.size(), 213u);
-  EXPECT_EQ(r.record, "1@2026-12-06 09:15:02@" + std::string(39, '1') + "@" +
-                          std::string(39, '1') + "@" + std::string(12, 'A') + "@" +
-                          std::string(12, 'A') + "@" + std::string(9, 'N') + "@99999@" +
-                          std::string(16, 'S') + "@" + std::string(16, 'S') + "@" +
-                          std::string(10, 'S') + "@" + std::string(24, 'D'));
+  EXPECT_EQ(r.record, "1@2026-12-06 09:15:02@" + std::string(39, '1') + "@" + std::string(39, '1') +
+                          "@" + std::string(12, 'A') + "@" + std::string(12, 'A') + "@" +
+                          std::string(9, 'N') + "@99999@" + std::string(16, 'S') + "@" +
+                          std::string(16, 'S') + "@" + std::string(10, 'S') + "@" +
+                          std::string(24, 'D'));
   EXPECT_EQ(r.flags, 0);
   // Nothing behind the record's NUL was written.
   EXPECT_EQ(r.tail, std::string(kWindowsOutSize + 64 - 214, '#'));
@@ -196,24 +208,23 @@ TEST_P(WindowsRunItem, IsTrimmedThenCut) {
   Answers a = Full();
   a.*(GetParam().field) = GetParam().given;
   const Result r = Collect(a);
-  const std::string field =
-      std::string("@") + GetParam().recorded + (GetParam().last ? "" : "@");
+  const std::string field = std::string("@") + GetParam().recorded + (GetParam().last ? "" : "@");
   EXPECT_NE(r.record.find(field), std::string::npos) << r.record;
   EXPECT_NE(r.output.find(std::string(": ") + GetParam().recorded + "\n"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Items, WindowsRunItem,
-    ::testing::Values(
-        ItemCase{"device_name", &Answers::name, "DESKTOP-ABC1234", "DESKTOP-A"},
-        ItemCase{"short_version", &Answers::version, "10.0", "10.0"},
-        ItemCase{"long_version", &Answers::version, "10.0.19045", "10.0."},
-        ItemCase{"eight_byte_mac", &Answers::mac1, "0102030405060708", "010203040506"},
-        ItemCase{"blanks_folded_before_cut", &Answers::name, "   ab   cd  ", "ab cd"},
-        ItemCase{"cut_counts_trimmed_text", &Answers::disk, "  S3Z9NB0K123456A9QX  ",
-                 "S3Z9NB0K123456A9"},
-        ItemCase{"long_system_disk_last_without_separator", &Answers::systemDisk,
-                 "C,FFFFFFFF,ABCDEFGHIJKLMN", "C,FFFFFFFF,ABCDEFGHIJKLM", true}),
+    ::testing::Values(ItemCase{"device_name", &Answers::name, "DESKTOP-ABC1234", "DESKTOP-A"},
+                      ItemCase{"short_version", &Answers::version, "10.0", "10.0"},
+                      ItemCase{"long_version", &Answers::version, "10.0.19045", "10.0."},
+                      ItemCase{"eight_byte_mac", &Answers::mac1, "0102030405060708",
+                               "010203040506"},
+                      ItemCase{"blanks_folded_before_cut", &Answers::name, "   ab   cd  ", "ab cd"},
+                      ItemCase{"cut_counts_trimmed_text", &Answers::disk, "  S3Z9NB0K123456A9QX  ",
+                               "S3Z9NB0K123456A9"},
+                      ItemCase{"long_system_disk_last_without_separator", &Answers::systemDisk,
+                               "C,FFFFFFFF,ABCDEFGHIJKLMN", "C,FFFFFFFF,ABCDEFGHIJKLM", true}),
     [](const ::testing::TestParamInfo<ItemCase>& info) { return std::string(info.param.name); });
 
 TEST(WindowsRun, LongSystemDiskEndsTheRecord) {
@@ -235,6 +246,7 @@ TEST(WindowsRun, OneAdapterLeavesTheSecondPairEmptyAndUnflagged) {
 }
 
 struct FlagCase {
+  const char* name;
   const char* Answers::*field;
   int flag;
 };
@@ -247,17 +259,16 @@ TEST_P(WindowsRunFlag, EmptyItemSetsItsBit) {
   EXPECT_EQ(Collect(a).flags, GetParam().flag);
 }
 
-INSTANTIATE_TEST_SUITE_P(Bits, WindowsRunFlag,
-                         ::testing::Values(FlagCase{&Answers::ip1, 0x4},
-                                           FlagCase{&Answers::ip2, 0},
-                                           FlagCase{&Answers::mac1, 0x8},
-                                           FlagCase{&Answers::mac2, 0},
-                                           FlagCase{&Answers::name, 0x10},
-                                           FlagCase{&Answers::version, 0x20},
-                                           FlagCase{&Answers::disk, 0x40},
-                                           FlagCase{&Answers::cpu, 0x80},
-                                           FlagCase{&Answers::bios, 0x100},
-                                           FlagCase{&Answers::systemDisk, 0x200}));
+INSTANTIATE_TEST_SUITE_P(
+    Bits, WindowsRunFlag,
+    ::testing::Values(FlagCase{"ip1", &Answers::ip1, 0x4}, FlagCase{"ip2", &Answers::ip2, 0},
+                      FlagCase{"mac1", &Answers::mac1, 0x8}, FlagCase{"mac2", &Answers::mac2, 0},
+                      FlagCase{"name", &Answers::name, 0x10},
+                      FlagCase{"version", &Answers::version, 0x20},
+                      FlagCase{"disk", &Answers::disk, 0x40}, FlagCase{"cpu", &Answers::cpu, 0x80},
+                      FlagCase{"bios", &Answers::bios, 0x100},
+                      FlagCase{"systemDisk", &Answers::systemDisk, 0x200}),
+    [](const ::testing::TestParamInfo<FlagCase>& info) { return std::string(info.param.name); });
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -271,13 +282,23 @@ TEST(WindowsRunOutput, SeventeenStampedLinesThenTheSummary) {
   const std::vector<std::string> lines = Lines(r.output);
   ASSERT_EQ(lines.size(), 17u + 1 + 12 + 1);
 
-  const char* const messages[17] = {
-      msg::kMsgCollectStart,       msg::kMsgTypeStart,        msg::kMsgTypeDone,
-      msg::kMsgWindowsTimeStart,   msg::kMsgWindowsTimeDone,  msg::kMsgWindowsAddressStart,
-      msg::kMsgWindowsAddressDone, msg::kMsgDeviceStart,      msg::kMsgDeviceDone,
-      msg::kMsgDiskStart,          msg::kMsgDiskDone,         msg::kMsgCpuStart,
-      msg::kMsgCpuDone,            msg::kMsgBiosStart,        msg::kMsgBiosDone,
-      msg::kMsgSystemDiskStart,    msg::kMsgSystemDiskDone};
+  const char* const messages[17] = {msg::kMsgCollectStart,
+                                    msg::kMsgTypeStart,
+                                    msg::kMsgTypeDone,
+                                    msg::kMsgWindowsTimeStart,
+                                    msg::kMsgWindowsTimeDone,
+                                    msg::kMsgWindowsAddressStart,
+                                    msg::kMsgWindowsAddressDone,
+                                    msg::kMsgDeviceStart,
+                                    msg::kMsgDeviceDone,
+                                    msg::kMsgDiskStart,
+                                    msg::kMsgDiskDone,
+                                    msg::kMsgCpuStart,
+                                    msg::kMsgCpuDone,
+                                    msg::kMsgBiosStart,
+                                    msg::kMsgBiosDone,
+                                    msg::kMsgSystemDiskStart,
+                                    msg::kMsgSystemDiskDone};
   for (int i = 0; i < 17; ++i) {
     char expected[128];
     std::snprintf(expected, sizeof expected, "09:15:02.%03d - %s", 47 + i, messages[i]);
@@ -291,10 +312,10 @@ TEST(WindowsRunOutput, SeventeenStampedLinesThenTheSummary) {
   std::stringstream record(r.record);
   for (std::string f; std::getline(record, f, '@');) fields.push_back(f);
   ASSERT_EQ(fields.size(), 12u);
-  const char* const labels[12] = {
-      msg::kFmtTerminalType, msg::kFmtCollectTime, msg::kFmtIp1,        msg::kFmtIp2,
-      msg::kFmtMac1,         msg::kFmtMac2,        msg::kFmtDeviceName, msg::kFmtOsVersion,
-      msg::kFmtDiskSerial,   msg::kFmtCpuId,       msg::kFmtBiosSerial, msg::kFmtSystemDisk};
+  const char* const labels[12] = {msg::kFmtTerminalType, msg::kFmtCollectTime, msg::kFmtIp1,
+                                  msg::kFmtIp2,          msg::kFmtMac1,        msg::kFmtMac2,
+                                  msg::kFmtDeviceName,   msg::kFmtOsVersion,   msg::kFmtDiskSerial,
+                                  msg::kFmtCpuId,        msg::kFmtBiosSerial,  msg::kFmtSystemDisk};
   for (int i = 0; i < 12; ++i) {
     char expected[256];
     std::snprintf(expected, sizeof expected, labels[i], fields[i].c_str());
@@ -306,15 +327,19 @@ TEST(WindowsRunOutput, SeventeenStampedLinesThenTheSummary) {
 TEST(WindowsRunOutput, StampIsZeroFilled) {
   Answers a = Full();
   g_answers = a;
-  const WindowsSystem early = {
-      [](LogClock* c) {
-        c->hour = 0;
-        c->minute = 5;
-        c->second = 9;
-        c->milliseconds = 7;
-      },
-      kRecorded.calendarTime, kRecorded.adapterMacAndIp, kRecorded.deviceNameAndOsVersion,
-      kRecorded.diskSerial, kRecorded.cpuSerial, kRecorded.biosSerial, kRecorded.systemDiskInfo};
+  const WindowsSystem early = {[](LogClock* c) {
+                                 c->hour = 0;
+                                 c->minute = 5;
+                                 c->second = 9;
+                                 c->milliseconds = 7;
+                               },
+                               kRecorded.calendarTime,
+                               kRecorded.adapterMacAndIp,
+                               kRecorded.deviceNameAndOsVersion,
+                               kRecorded.diskSerial,
+                               kRecorded.cpuSerial,
+                               kRecorded.biosSerial,
+                               kRecorded.systemDiskInfo};
   char out[kWindowsOutSize];
   int len = 0;
   ::testing::internal::CaptureStdout();

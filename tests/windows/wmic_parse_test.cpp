@@ -28,16 +28,19 @@ TEST_P(FirstValue, StopsAtBlankLineEndOrLimit) {
   EXPECT_EQ(copied, static_cast<int>(std::strlen(GetParam().expected)));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rules, FirstValue,
-    ::testing::Values(ValueCase{"PF1ABC2D", 10, "PF1ABC2D"},
-                      ValueCase{"VM-42 1a 2b", 10, "VM-42"},
-                      ValueCase{"ABCDEFGHIJKL", 10, "ABCDEFGHIJ"},
-                      ValueCase{"0F8BFBFF000A0655", 16, "0F8BFBFF000A0655"},
-                      ValueCase{"0F8BFBFF000A0655X", 16, "0F8BFBFF000A0655"},
-                      ValueCase{"AB\rCD", 16, "AB"}, ValueCase{"AB\nCD", 16, "AB"},
-                      ValueCase{"AB\tCD", 16, "AB\tCD"},  // a tab is no stop
-                      ValueCase{" ABC", 16, ""}, ValueCase{"", 16, ""}));
+INSTANTIATE_TEST_SUITE_P(Rules, FirstValue,
+                         ::testing::Values(ValueCase{"PF1ABC2D", 10, "PF1ABC2D"},
+                                           ValueCase{"VM-42 1a 2b", 10, "VM-42"},
+                                           ValueCase{"ABCDEFGHIJKL", 10, "ABCDEFGHIJ"},
+                                           ValueCase{"0F8BFBFF000A0655", 16, "0F8BFBFF000A0655"},
+                                           ValueCase{"0F8BFBFF000A0655X", 16, "0F8BFBFF000A0655"},
+                                           ValueCase{"AB\rCD", 16, "AB"},
+                                           ValueCase{"AB\nCD", 16, "AB"},
+                                           ValueCase{"AB\tCD", 16, "AB\tCD"},  // a tab is no stop
+                                           ValueCase{" ABC", 16, ""}, ValueCase{"", 16, ""}),
+                         [](const ::testing::TestParamInfo<ValueCase>& info) {
+                           return testing::CaseName(info.param.text);
+                         });
 
 TEST(FirstValue, WritesNoNulOfItsOwn) {
   char out[8];
@@ -67,8 +70,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ParseCase{"cpu_double_cr", "ProcessorId  \r\r\n0F8BFBFF000A0655  \r\r\n", 16,
                   "0F8BFBFF000A0655"},
-        ParseCase{"first_of_two_disks", "SerialNumber\r\r\nS3Z1NB0K123456A\r\r\nWD-WX11A12B3456\r\r\n",
-                  16, "S3Z1NB0K123456A"},
+        ParseCase{"first_of_two_disks",
+                  "SerialNumber\r\r\nS3Z1NB0K123456A\r\r\nWD-WX11A12B3456\r\r\n", 16,
+                  "S3Z1NB0K123456A"},
         ParseCase{"disk_cut_to_16", "SerialNumber\r\r\n0025_3886_81B2_41C7_8CE3\r\r\n", 16,
                   "0025_3886_81B2_4"},
         ParseCase{"bios_single_cr", "SerialNumber\r\nPF1ABC2D\r\n", 10, "PF1ABC2D"},
@@ -81,9 +85,10 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"nothing_after_header", "SerialNumber\r\n", 10, ""},
         ParseCase{"empty", "", 16, ""},
         // Error reports are no value, whatever their first value line holds.
-        ParseCase{"error_code_lines", "ERROR:\r\r\nCode = 0x80041003\r\r\nDescription = Access denied\r\r\n",
-                  16, ""},
-        ParseCase{"error_description_only", "SerialNumber\r\nDescription = Invalid class \r\n", 10, ""},
+        ParseCase{"error_code_lines",
+                  "ERROR:\r\r\nCode = 0x80041003\r\r\nDescription = Access denied\r\r\n", 16, ""},
+        ParseCase{"error_description_only", "SerialNumber\r\nDescription = Invalid class \r\n", 10,
+                  ""},
         ParseCase{"error_other_host", "Error: Alias not found.\r\nX\r\n", 10, ""},
         ParseCase{"value_containing_error", "SerialNumber\r\nNOERROR:1\r\n", 10, "NOERROR:1"}),
     [](const ::testing::TestParamInfo<ParseCase>& info) { return std::string(info.param.name); });
@@ -132,8 +137,10 @@ INSTANTIATE_TEST_SUITE_P(
                       RecordedCase{"wine-bios.out", 10, "0"},
                       // Unmarked UTF-16 is not mended: the NUL after the
                       // first letter ends the capture.
-                      RecordedCase{"wine-error.out", 10, ""},
-                      RecordedCase{"empty.out", 16, ""}));
+                      RecordedCase{"wine-error.out", 10, ""}, RecordedCase{"empty.out", 16, ""}),
+    [](const ::testing::TestParamInfo<RecordedCase>& info) {
+      return testing::CaseName(info.param.file);
+    });
 
 TEST(RecordedOutput, WineCpuIdIsTheSecondLine) {
   const std::string raw = testing::ReadDataFile("wine-cpu.out");

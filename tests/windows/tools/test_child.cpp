@@ -30,8 +30,8 @@ int main(int argc, char** argv) {
       char block[4096];
       std::memset(block, 'x', sizeof block);
       for (long left = std::atol(arg); left > 0; left -= static_cast<long>(sizeof block)) {
-        const DWORD n = left < static_cast<long>(sizeof block) ? static_cast<DWORD>(left)
-                                                                : sizeof block;
+        const DWORD n =
+            left < static_cast<long>(sizeof block) ? static_cast<DWORD>(left) : sizeof block;
         if (!Write(STD_OUTPUT_HANDLE, block, n)) return 3;  // the reader has gone
       }
     } else if (std::strcmp(what, "file") == 0) {
