@@ -70,7 +70,7 @@ if ! grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-aarch64 2>/dev/null; then
   update-binfmts --enable qemu-aarch64
 fi
 
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/aarch64-linux-gnu.cmake \
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/aarch64-linux-gnu.cmake" \
   -DKOLVEX_AARCH64_ROOT="$root" -DKOLVEX_DEB_LIBRARY_DIRS="$shlibs_dirs" \
   -DKOLVEX_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build "$build" -j"$jobs"

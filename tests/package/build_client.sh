@@ -13,6 +13,10 @@ cross_build_args() {
   grep -q '^CMAKE_TOOLCHAIN_FILE:' "$build/CMakeCache.txt" || return 0
   for var in CMAKE_TOOLCHAIN_FILE KOLVEX_AARCH64_ROOT KOLVEX_DEB_LIBRARY_DIRS; do
     value=$(sed -n "s/^$var:[A-Z]*=//p" "$build/CMakeCache.txt")
+    # A toolchain file named relative to the source tree on reconfiguration.
+    if [ "$var" = CMAKE_TOOLCHAIN_FILE ] && [ "${value#/}" = "$value" ]; then
+      value=$(sed -n 's/^CMAKE_HOME_DIRECTORY:[A-Z]*=//p' "$build/CMakeCache.txt")/$value
+    fi
     [ -z "$value" ] || KOLVEX_CROSS_ARGS+=("-D$var=$value")
   done
   processor=$(sed -n 's/^set(CMAKE_SYSTEM_PROCESSOR "\(.*\)")$/\1/p' "$build"/CMakeFiles/*/CMakeSystem.cmake |
