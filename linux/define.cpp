@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <iomanip>
 #include <locale>
+#include <mutex>
 #include <sstream>
 
 namespace kolvex {
@@ -14,6 +15,10 @@ std::time_t SystemNow() { return std::time(nullptr); }
 // changes TZ between two collections must see the new zone's hour, so every
 // reading re-reads it first.
 bool SystemToLocal(std::time_t t, std::tm* out) {
+  // tzset rewrites the C library's zone state under a lock of its own that
+  // the thread sanitizer cannot see; our readings take turns in the open.
+  static std::mutex zoneLock;
+  std::lock_guard<std::mutex> hold(zoneLock);
   tzset();
   return localtime_r(&t, out) != nullptr;
 }
