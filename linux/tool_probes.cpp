@@ -20,6 +20,7 @@
 #include <new>
 
 #include "kolvex/kolvex.h"
+#include "sysfs.h"
 #include "trace.h"
 
 namespace kolvex {
@@ -71,6 +72,14 @@ bool ToolOnPath(const char* command) {
   return false;
 }
 
+// Whether the kernel found an SMBIOS table to publish (any user may look).
+bool SmbiosPublished() {
+  char path[PATH_MAX];
+  const int n =
+      std::snprintf(path, sizeof path, "%s/firmware/dmi/tables/smbios_entry_point", SysfsRoot());
+  return n > 0 && static_cast<std::size_t>(n) < sizeof path && access(path, F_OK) == 0;
+}
+
 void ExplainTool(Trace& trace, TraceStep step, const char* command, const CommandOutcome& outcome,
                  int timeoutMs, const char* value) {
   const bool found = value[0] != '\0';
@@ -93,6 +102,8 @@ void ExplainTool(Trace& trace, TraceStep step, const char* command, const Comman
     trace.Hint(step, hint);
   } else if (geteuid() != 0) {
     trace.Hint(step, "needs root");
+  } else if (std::strncmp(command, "dmidecode", 9) == 0 && !SmbiosPublished()) {
+    trace.Hint(step, "this machine's firmware publishes no SMBIOS table");
   }
 }
 

@@ -1,6 +1,8 @@
 // The collecting entry points: status header, length, what they leave alone.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -232,7 +234,16 @@ INSTANTIATE_TEST_SUITE_P(
             "300",
             {"    dmidecode -t 4 | grep ID: timed out after 300 ms, value printed in time: "
              "\"0102030405060708\" (used)",
-             "    dmidecode -t 1 | grep \"Serial Number\": timed out after 300 ms, no value"}}),
+             "    dmidecode -t 1 | grep \"Serial Number\": timed out after 300 ms, no value"}},
+        // A tree without firmware/dmi: root is told why, others that root would help.
+        ExplainCase{"no_smbios_table",
+                    ENOENT,
+                    "sysfs_virtio_mmc",
+                    "exit 0\n",
+                    nullptr,
+                    {"    dmidecode -t 1 | grep \"Serial Number\": no value (exit status 1)",
+                     geteuid() == 0 ? "    hint: this machine's firmware publishes no SMBIOS table"
+                                    : "    hint: needs root"}}),
     [](const ::testing::TestParamInfo<ExplainCase>& info) { return std::string(info.param.name); });
 
 TEST(ApiVersion, ConstantTextAtOneAddress) {
