@@ -8,45 +8,26 @@
 
 namespace kolvex {
 
+// Kept as a grid, three messages to a line.
+// clang-format off
 const StepMessages kLinuxStepMessages = {
-    msg::kMsgCollectStart,
-    msg::kMsgTypeStart,
-    msg::kMsgTypeDone,
-    msg::kMsgLinuxTimeStart,
-    msg::kMsgLinuxTimeDone,
-    msg::kMsgLinuxAddressStart,
-    msg::kMsgLinuxAddressDone,
-    msg::kMsgDeviceStart,
-    msg::kMsgDeviceDone,
-    msg::kMsgDiskStart,
-    msg::kMsgDiskDone,
-    msg::kMsgCpuStart,
-    msg::kMsgCpuDone,
-    msg::kMsgBiosStart,
-    msg::kMsgBiosDone,
-    nullptr,
-    nullptr,
+    msg::kMsgCollectStart,      msg::kMsgTypeStart,       msg::kMsgTypeDone,
+    msg::kMsgLinuxTimeStart,    msg::kMsgLinuxTimeDone,   msg::kMsgLinuxAddressStart,
+    msg::kMsgLinuxAddressDone,  msg::kMsgDeviceStart,     msg::kMsgDeviceDone,
+    msg::kMsgDiskStart,         msg::kMsgDiskDone,        msg::kMsgCpuStart,
+    msg::kMsgCpuDone,           msg::kMsgBiosStart,       msg::kMsgBiosDone,
+    nullptr,                    nullptr,
 };
 
 const StepMessages kWindowsStepMessages = {
-    msg::kMsgCollectStart,
-    msg::kMsgTypeStart,
-    msg::kMsgTypeDone,
-    msg::kMsgWindowsTimeStart,
-    msg::kMsgWindowsTimeDone,
-    msg::kMsgWindowsAddressStart,
-    msg::kMsgWindowsAddressDone,
-    msg::kMsgDeviceStart,
-    msg::kMsgDeviceDone,
-    msg::kMsgDiskStart,
-    msg::kMsgDiskDone,
-    msg::kMsgCpuStart,
-    msg::kMsgCpuDone,
-    msg::kMsgBiosStart,
-    msg::kMsgBiosDone,
-    msg::kMsgSystemDiskStart,
-    msg::kMsgSystemDiskDone,
+    msg::kMsgCollectStart,       msg::kMsgTypeStart,         msg::kMsgTypeDone,
+    msg::kMsgWindowsTimeStart,   msg::kMsgWindowsTimeDone,   msg::kMsgWindowsAddressStart,
+    msg::kMsgWindowsAddressDone, msg::kMsgDeviceStart,       msg::kMsgDeviceDone,
+    msg::kMsgDiskStart,          msg::kMsgDiskDone,          msg::kMsgCpuStart,
+    msg::kMsgCpuDone,            msg::kMsgBiosStart,         msg::kMsgBiosDone,
+    msg::kMsgSystemDiskStart,    msg::kMsgSystemDiskDone,
 };
+// clang-format on
 
 namespace {
 
