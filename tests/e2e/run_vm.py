@@ -1005,16 +1005,25 @@ def boot(machine, arch, qemu, kernel, initrd_path, work):
            *machine.qemu]
     with open(os.path.join(work, "qemu.cmd"), "w") as f:
         f.write(shlex.join(cmd) + "\n")
-    start = time.monotonic()
-    with open(os.path.join(work, "qemu.stderr"), "wb") as err:
-        proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=err, stderr=err)
-        try:
-            proc.wait(timeout=arch.time_limit_s)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
-            raise RuntimeError(f"guest still running after {arch.time_limit_s} s; "
-                               f"see {console}")
+    # A guest kernel can lock up under software emulation before the payload
+    # starts (seen: a kworker soft lockup in early boot); that says nothing
+    # of the collector, so a hung guest is booted once more.
+    for attempt in (1, 2):
+        start = time.monotonic()
+        with open(os.path.join(work, "qemu.stderr"), "wb") as err:
+            proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=err, stderr=err)
+            try:
+                proc.wait(timeout=arch.time_limit_s)
+                break
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+                if attempt == 2:
+                    raise RuntimeError(f"guest still running after {arch.time_limit_s} s, "
+                                       f"twice; see {console}")
+                print(f"guest still running after {arch.time_limit_s} s; booting it again")
+                if os.path.exists(console):
+                    shutil.copy(console, console + ".hung")
     elapsed = time.monotonic() - start
     with open(channel, "rb") as f:
         return f.read(), elapsed
