@@ -132,6 +132,18 @@ void Trace::Note(TraceStep step, bool used, const char* format, ...) {
   va_end(args);
 }
 
+void Trace::NoteCommand(TraceStep step, const char* command, bool timedOut, int timeoutMs,
+                        const char* value, const char* noValue) {
+  const bool found = value[0] != '\0';
+  if (timedOut)
+    Note(step, found, "%s: timed out after %d ms%s%s", command, timeoutMs,
+         found ? ", value printed in time: " : ", no value", found ? Quote(value).text : "");
+  else if (found)
+    Note(step, true, "%s: %s", command, Quote(value).text);
+  else
+    Note(step, false, "%s: %s", command, noValue);
+}
+
 void Trace::Hint(TraceStep step, const char* hint) {
   for (int i = 0; i < count_; ++i)
     if (lines_[i].hint && lines_[i].step == step && std::strcmp(lines_[i].text, hint) == 0) return;

@@ -48,6 +48,10 @@ class Trace {
       __attribute__((format(printf, 4, 5)))
 #endif
       ;
+  // The line of a command that ran: its value (used), or, timed out, what
+  // it printed in time; otherwise "COMMAND: " followed by noValue.
+  void NoteCommand(TraceStep step, const char* command, bool timedOut, int timeoutMs,
+                   const char* value, const char* noValue);
   // Adds a hint once per step.
   void Hint(TraceStep step, const char* hint);
 

@@ -36,18 +36,15 @@ void FormatMacText(const unsigned char hw[6], char text[kMacTextSize]) {
                 hw[5]);
 }
 
-bool IsUsableInterface(const char* macText, const char* ipText) {
-  if (std::strcmp(ipText, "0.0.0.0") == 0) return false;
-  if (std::strcmp(ipText, "127.0.0.1") == 0) return false;
-  if (std::strcmp(macText, "000000000000") == 0) return false;
-  return true;
+const char* ExclusionReason(const char* macText, const char* ipText) {
+  if (std::strcmp(ipText, "0.0.0.0") == 0) return "address 0.0.0.0";
+  if (std::strcmp(ipText, "127.0.0.1") == 0) return "loopback address";
+  if (std::strcmp(macText, "000000000000") == 0) return "no hardware address";
+  return nullptr;
 }
 
-const char* SkipReason(const char* macText, const char* ipText, bool firstTaken) {
-  if (std::strcmp(ipText, "0.0.0.0") == 0) return "skipped (address 0.0.0.0)";
-  if (std::strcmp(ipText, "127.0.0.1") == 0) return "skipped (loopback address)";
-  if (std::strcmp(macText, "000000000000") == 0) return "skipped (no hardware address)";
-  return firstTaken ? "taken as address 2" : "taken as address 1";
+bool IsUsableInterface(const char* macText, const char* ipText) {
+  return ExclusionReason(macText, ipText) == nullptr;
 }
 
 }  // namespace kolvex
@@ -123,9 +120,13 @@ int getLocalMacInfo(char* mac1, char* mac2, char* ip1, char* ip2) {
     // Same dotted text as inet_ntoa, without its shared static buffer.
     inet_ntop(AF_INET, &addr->sin_addr, ipText, sizeof ipText);
 
-    KOLVEX_TRACE(kAddresses, kolvex::IsUsableInterface(macText, ipText), "%s %s %s: %s", name,
-                 ipText, macText, kolvex::SkipReason(macText, ipText, firstTaken));
-    if (kolvex::IsUsableInterface(macText, ipText)) {
+    const char* excluded = kolvex::ExclusionReason(macText, ipText);
+    if (excluded != nullptr)
+      KOLVEX_TRACE(kAddresses, false, "%s %s %s: skipped (%s)", name, ipText, macText, excluded);
+    else
+      KOLVEX_TRACE(kAddresses, true, "%s %s %s: taken as address %d", name, ipText, macText,
+                   firstTaken ? 2 : 1);
+    if (excluded == nullptr) {
       if (!firstTaken) {
         kolvex::CopyText(mac1, macText);
         kolvex::CopyText(ip1, ipText);

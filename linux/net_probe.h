@@ -13,7 +13,7 @@ void FormatMacText(const unsigned char hw[6], char text[16]);
 // or its MAC text exactly "000000000000".
 bool IsUsableInterface(const char* macText, const char* ipText);
 
-// What the walk makes of an entry, in words, for the explanation.
-const char* SkipReason(const char* macText, const char* ipText, bool firstTaken);
+// Why an entry is not taken, in words; null when it is usable.
+const char* ExclusionReason(const char* macText, const char* ipText);
 
 }  // namespace kolvex

@@ -83,17 +83,15 @@ bool SmbiosPublished() {
 void ExplainTool(Trace& trace, TraceStep step, const char* command, const CommandOutcome& outcome,
                  int timeoutMs, const char* value) {
   const bool found = value[0] != '\0';
+  char noValue[48];
+  if (outcome.exited)
+    std::snprintf(noValue, sizeof noValue, "no value (exit status %d)", outcome.exitStatus);
+  else
+    std::snprintf(noValue, sizeof noValue, "no value (ended by signal %d)", outcome.signal);
   if (!outcome.started)
     trace.Note(step, false, "%s: not started", command);
-  else if (outcome.timedOut)
-    trace.Note(step, found, "%s: timed out after %d ms%s%s", command, timeoutMs,
-               found ? ", value printed in time: " : ", no value", found ? Quote(value).text : "");
-  else if (found)
-    trace.Note(step, true, "%s: %s", command, Quote(value).text);
-  else if (outcome.exited)
-    trace.Note(step, false, "%s: no value (exit status %d)", command, outcome.exitStatus);
   else
-    trace.Note(step, false, "%s: no value (ended by signal %d)", command, outcome.signal);
+    trace.NoteCommand(step, command, outcome.timedOut, timeoutMs, value, noValue);
   if (found) return;
   if (!ToolOnPath(command)) {
     char hint[80];

@@ -40,12 +40,12 @@ int main(int argc, char** argv) {
   std::memset(record, 0, sizeof record);
   int length = 0;
   static kolvex::Trace trace;
-  {
-    // Off unless asked: the probes then pay one pointer test.
-    kolvex::Trace* active = options.mode == kolvex::ProgramMode::kExplain ? &trace : nullptr;
-    kolvex::g_activeTrace = active;
+  if (options.mode == kolvex::ProgramMode::kExplain) {
+    kolvex::ScopedTrace on(trace);
     GetWindowsSystemInfo(record, &length);
-    kolvex::g_activeTrace = nullptr;
+  } else {
+    // Off unless asked: the probes then pay one pointer test.
+    GetWindowsSystemInfo(record, &length);
   }
 
   std::printf("CollectData = [%s]\n", record);

@@ -77,7 +77,6 @@ QuotedValue ErrorText(const char* capture) {
 
 void ExplainWmic(Trace& trace, TraceStep step, const char* command, bool started, bool timedOut,
                  int timeoutMs, const char* capture, const char* value) {
-  const bool found = value[0] != '\0';
   if (!started) {
     trace.Note(step, false, "%s: not started", command);
 #if KOLVEX_WMI_FALLBACK
@@ -87,13 +86,8 @@ void ExplainWmic(Trace& trace, TraceStep step, const char* command, bool started
 #endif
   } else if (IsWmicErrorReport(capture)) {
     trace.Note(step, false, "%s: error report %s", command, ErrorText(capture).text);
-  } else if (timedOut) {
-    trace.Note(step, found, "%s: timed out after %d ms%s%s", command, timeoutMs,
-               found ? ", value printed in time: " : ", no value", found ? Quote(value).text : "");
-  } else if (found) {
-    trace.Note(step, true, "%s: %s", command, Quote(value).text);
   } else {
-    trace.Note(step, false, "%s: no value", command);
+    trace.NoteCommand(step, command, timedOut, timeoutMs, value, "no value");
   }
 }
 
