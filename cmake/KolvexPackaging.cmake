@@ -72,6 +72,9 @@ add_custom_command(OUTPUT ${_kolvex_changelog}
   COMMAND sh -c "gzip -9nc \"$0\" > \"$1\"" ${PROJECT_SOURCE_DIR}/packaging/debian/changelog ${_kolvex_changelog}
   DEPENDS ${PROJECT_SOURCE_DIR}/packaging/debian/changelog VERBATIM)
 add_custom_target(kolvex_package_docs ALL DEPENDS ${_kolvex_man} ${_kolvex_changelog})
+# A build of the program or the library alone (scripts/run.sh builds only
+# kolvexforlinux) must still install: the install rules name these files.
+add_dependencies(kolvex kolvex_package_docs)
 install(FILES ${_kolvex_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
 
 # Debian: one package per component, each with its copyright and changelog.
