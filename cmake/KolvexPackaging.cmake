@@ -102,7 +102,7 @@ set(_kolvex_about
   "kolvex collects the identifying data of the computer it runs on (time,
 IPv4 and MAC addresses of up to two network interfaces, host name, kernel
 release, disk serial, CPU ID and BIOS serial) into one line of text, the
-terminal record, with a bit set of the items that came out empty.")
+terminal record, and reports which items came out empty.")
 
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_LIBRARY_DESCRIPTION "terminal identity collector - shared library
@@ -126,7 +126,10 @@ This package contains the header, the CMake package (find_package(kolvex))
 and the pkg-config file needed to build client applications.")
 
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_SECTION admin)
-set(CPACK_DEBIAN_PROGRAM_PACKAGE_DEPENDS "${_kolvex_exact}, dmidecode, lshw")
+# dmidecode is the only source of the BIOS serial; lshw is the disk serial's
+# last resort, after the kernel's own sources.
+set(CPACK_DEBIAN_PROGRAM_PACKAGE_DEPENDS "${_kolvex_exact}, dmidecode")
+set(CPACK_DEBIAN_PROGRAM_PACKAGE_RECOMMENDS "lshw")
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_SHLIBDEPS ON)
 # libkolvex.so.1 is not installed while the packages are built: let
 # dpkg-shlibdeps find it in the build tree (its dependency is stated above).
@@ -148,8 +151,8 @@ set(CPACK_DEBIAN_PROGRAM_DESCRIPTION "terminal identity collector - command-line
 ${_kolvex_about}
 
 This package contains kolvexforlinux, which runs one collection and prints
-its progress log, a summary and the record. The disk, CPU and BIOS items
-need root.")
+its progress log, a summary and the record. On most machines an ordinary
+user gets every item but the BIOS serial, which needs root.")
 set(CPACK_DEBIAN_PROGRAM_DEBUGINFO_PACKAGE ON)
 
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/debian/finish-packages.cmake)

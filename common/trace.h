@@ -71,6 +71,15 @@ class Trace {
   bool haveItems_ = false;
 };
 
+// Room that always holds RenderExplanation's whole text, its NUL included:
+// the kept lines at their widest ("    ", the text, " (used)", line feed),
+// every item with the widest quoted value, per step its blank line, heading
+// and "(no source reported)", and 256 bytes for the title, the count of
+// dropped lines and the room a cut keeps for its note.
+constexpr std::size_t kExplanationBound = Trace::kMaxLines * (sizeof(TraceLine::text) + 12) +
+                                          kMaxItems * (sizeof(QuotedValue::text) + 24) +
+                                          static_cast<std::size_t>(TraceStep::kCount) * 64 + 256;
+
 // The trace of the run under way, null when nobody asked.
 extern Trace* g_activeTrace;
 inline Trace* ActiveTrace() { return g_activeTrace; }

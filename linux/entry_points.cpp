@@ -74,6 +74,9 @@ int ORVIK_GetSystemInfoUnAesEncode(char* out, int& len) {
 
 const char* ORVIK_GetKolvexApiVersion() { return kolvex::kApiVersion; }
 
+static_assert(KOLVEX_EXPLANATION_SIZE >= kolvex::kExplanationBound,
+              "the published explanation size must hold every explanation");
+
 int ORVIK_GetExplainedSystemInfo(char* out, int& len, char* explanation, int size) {
   std::lock_guard<std::recursive_mutex> hold(kolvex::CollectionLock());
   kolvex::Trace trace;

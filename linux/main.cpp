@@ -17,11 +17,14 @@ constexpr char kUsage[] =
     "  --help     show this text and exit\n"
     "  --version  show the version and exit\n"
     "\n"
-    "The disk serial, CPU ID and BIOS serial need root on most machines.\n"
-    "KOLVEX_COMMAND_TIMEOUT_MS sets the deadline of each tool command.\n";
-
-// Room for the explanation of a run with every source reporting.
-constexpr int kExplanationSize = 24 * 1024;
+    "On most machines an ordinary user gets every item but the BIOS serial,\n"
+    "which needs root (on ARM the CPU ID too); --explain tells why an item is\n"
+    "empty.\n"
+    "KOLVEX_COMMAND_TIMEOUT_MS sets the deadline of each tool command.\n"
+    "\n"
+    "Exit status: 0 after a collection, whatever items are missing, and after\n"
+    "--help or --version; 2 for an unrecognized option.\n"
+    "Manual page: man kolvexforlinux\n";
 
 }  // namespace
 
@@ -34,7 +37,7 @@ int main(int argc, char** argv) {
   char buffer[1000] = {0};
   int length = 0;
   if (options.mode == kolvex::ProgramMode::kExplain) {
-    static char explanation[kExplanationSize];
+    static char explanation[KOLVEX_EXPLANATION_SIZE];
     ORVIK_GetExplainedSystemInfo(buffer, length, explanation, sizeof explanation);
     std::printf("CollectData = [%s]\n", buffer);
     std::printf("\n%s", explanation);

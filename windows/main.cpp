@@ -22,9 +22,14 @@ constexpr char kUsage[] =
     "  /?, --help           show this text and exit\n"
     "  --version            show the version and exit\n"
     "\n"
-    "KOLVEX_COMMAND_TIMEOUT_MS sets the deadline of each wmic query.\n";
+    "KOLVEX_COMMAND_TIMEOUT_MS sets the deadline of each wmic query.\n"
+    "\n"
+    "Exit status: 0 after a collection, whatever items are missing, and after\n"
+    "/?, --help or --version; 2 for an unrecognized option.\n"
+    "More in README.txt beside the program.\n";
 
 constexpr std::size_t kExplanationSize = 24 * 1024;
+static_assert(kExplanationSize >= kolvex::kExplanationBound, "room for every explanation");
 
 }  // namespace
 

@@ -14,6 +14,7 @@
 #include "status_header.h"
 #include "sysfs.h"
 #include "test_support.h"
+#include "trace.h"
 
 namespace kolvex {
 namespace {
@@ -245,6 +246,28 @@ INSTANTIATE_TEST_SUITE_P(
                      geteuid() == 0 ? "    hint: this machine's firmware publishes no SMBIOS table"
                                     : "    hint: needs root"}}),
     [](const ::testing::TestParamInfo<ExplainCase>& info) { return std::string(info.param.name); });
+
+// The widest explanation a run can make, more source lines than are kept
+// and every item's value quoted at its widest, fits the bound the published
+// KOLVEX_EXPLANATION_SIZE is checked against.
+TEST(ExplanationSize, HoldsTheWidestExplanationUncut) {
+  Trace trace;
+  const std::string wide(300, 'x');
+  for (int i = 0; i <= Trace::kMaxLines; ++i)
+    trace.Note(TraceStep::kDiskSerial, true, "%s", wide.c_str());
+  ItemBuffers items{};
+  for (int i = 0; i < kMaxItems; ++i) {
+    char* item = items.at(static_cast<ItemIndex>(i));
+    std::memset(item, 0x01, static_cast<size_t>(kWindowsRecordRules.items[i].bufferSize) - 1);
+  }
+  trace.KeepItems(items);
+  // The published size is at least this bound (checked where it is built).
+  std::vector<char> explanation(kExplanationBound);
+  RenderExplanation(trace, kWindowsRecordRules, explanation.data(), explanation.size());
+  const std::string text(explanation.data());
+  EXPECT_EQ(text.find("(explanation cut here)"), std::string::npos) << text.size();
+  EXPECT_NE(text.find("(1 more source lines not kept)"), std::string::npos);
+}
 
 TEST(ApiVersion, ConstantTextAtOneAddress) {
   const char* first = ORVIK_GetKolvexApiVersion();

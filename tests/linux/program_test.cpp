@@ -3,7 +3,9 @@
 
 #include <cctype>
 #include <cstdio>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -105,6 +107,40 @@ INSTANTIATE_TEST_SUITE_P(
         name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
       return name;
     });
+
+// --help and the manual page cannot drift: every option and exit status of
+// the page is in the usage text, every option of the usage text is in the
+// page, and the usage text names the page.
+TEST(Program, HelpListsTheManualPagesOptionsAndExitStatuses) {
+  std::ifstream page(KOLVEX_TEST_DATA_DIR "/../../docs/kolvexforlinux.1");
+  ASSERT_TRUE(page) << "docs/kolvexforlinux.1";
+  std::vector<std::string> pageOptions, statuses;
+  std::string section, previous, line;
+  while (std::getline(page, line)) {
+    if (line.rfind(".SH ", 0) == 0) section = line.substr(4);
+    if (previous == ".TP" && line.rfind(".B ", 0) == 0) {
+      std::string term;
+      for (char c : line.substr(3))
+        if (c != '\\') term += c;
+      if (section == "OPTIONS") pageOptions.push_back(term);
+      if (section == "EXIT STATUS") statuses.push_back(term);
+    }
+    previous = line;
+  }
+  ASSERT_FALSE(pageOptions.empty());
+  ASSERT_FALSE(statuses.empty());
+  const std::string help = testing::RunCommand(KOLVEXFORLINUX_PATH " --help");
+  for (const std::string& option : pageOptions)
+    EXPECT_NE(help.find("\n  " + option + " "), std::string::npos) << option << " in\n" << help;
+  for (const std::string& status : statuses)
+    EXPECT_NE(help.find(" " + status + " "), std::string::npos) << "exit status " << status;
+  std::vector<std::string> helpOptions;
+  for (const std::string& helpLine : SplitLines(help))
+    if (helpLine.rfind("  --", 0) == 0)
+      helpOptions.push_back(helpLine.substr(2, helpLine.find(' ', 2) - 2));
+  EXPECT_EQ(helpOptions, pageOptions) << help;
+  EXPECT_NE(help.find("man kolvexforlinux"), std::string::npos) << help;
+}
 
 TEST(Program, ExplainKeepsTheFrameAndExplainsAfterTheRecord) {
   const std::string plain =

@@ -68,10 +68,11 @@ EOF_FILES
 # Control data: dependencies, shlibs and the ldconfig trigger instead of
 # maintainer scripts that call ldconfig.
 lib=$(deb libkolvex1 deb)
-for want in "kolvex|libkolvex1 (= $version)" "kolvex|dmidecode" "kolvex|lshw" \
-            "libkolvex-dev|libkolvex1 (= $version)" "libkolvex1|libstdc++6"; do
-  depends=$(dpkg-deb -f "$(deb "${want%%|*}" deb)" Depends)
-  grep -qF "${want#*|}" <<<"$depends" || fail "${want%%|*} Depends lacks ${want#*|}: $depends"
+for want in "kolvex|Depends|libkolvex1 (= $version)" "kolvex|Depends|dmidecode" "kolvex|Recommends|lshw" \
+            "libkolvex-dev|Depends|libkolvex1 (= $version)" "libkolvex1|Depends|libstdc++6"; do
+  IFS='|' read -r pkg field item <<<"$want"
+  value=$(dpkg-deb -f "$(deb "$pkg" deb)" "$field")
+  grep -qF "$item" <<<"$value" || fail "$pkg $field lacks $item: $value"
 done
 [ "$(dpkg-deb -I "$lib" shlibs 2>/dev/null)" = "libkolvex 1 libkolvex1 (>= $version)" ] || fail "libkolvex1 shlibs"
 [ "$(dpkg-deb -I "$lib" triggers 2>/dev/null)" = "activate-noawait ldconfig" ] || fail "libkolvex1 lacks the ldconfig trigger"

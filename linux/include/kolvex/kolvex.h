@@ -1,10 +1,16 @@
-// Client interface of libkolvex: terminal identity collection on Linux.
+// Client interface of libkolvex (C++): terminal identity collection on Linux.
+// kolvex/kolvex_c.h is the same collection for C and other languages.
 //
-// A collection prints its progress log and a summary on standard output and
-// hands back the missing-item flags (0: every item collected; 0x2 time,
-// 0x4 first IP, 0x8 first MAC, 0x10 device name, 0x20 OS version, 0x40 disk
-// serial, 0x80 CPU ID, 0x100 BIOS serial). The library serialises
-// collections inside one process.
+// A collection prints its progress log and a summary on standard output
+// (GBK text) and returns the missing-item flags: 0 when every item was
+// collected, else the sum of 0x2 time, 0x4 first IP, 0x8 first MAC, 0x10
+// device name, 0x20 OS version, 0x40 disk serial, 0x80 CPU ID, 0x100 BIOS
+// serial. A missing item is not an error: no entry point fails, and the
+// record simply holds an empty item there. The record itself,
+//   2@time@IP1@IP2@MAC1@MAC2@host@OS version@disk serial@CPU ID@BIOS serial
+// is plain text, at most 188 characters; nothing is encrypted, whatever an
+// entry point's name says. The library serialises collections inside one
+// process: calls from several threads take turns.
 #ifndef KOLVEX_KOLVEX_H
 #define KOLVEX_KOLVEX_H
 
@@ -26,20 +32,32 @@ KOLVEX_API extern timeStick g_sys;
 
 // --- entry points -----------------------------------------------------------
 
-// Runs a collection; out (at least 9 bytes) receives the 8-byte status header
-// (1, '0' or '3', year-2000, month, day, hour, minute, second) and 'T'; len 9.
+// An explanation buffer of this many bytes always holds the whole
+// explanation of ORVIK_GetExplainedSystemInfo; a smaller one gets it cut at
+// a line end.
+#define KOLVEX_EXPLANATION_SIZE 24576
+
+// Runs a collection and prints the record as "\n client data : RECORD\n";
+// out (at least 9 bytes) receives the 8-byte status header and 'T', len 9.
+// The status header: byte 1, then '0' when every item was collected or '3'
+// when any is missing, then year - 2000, month, day, hour, minute, second of
+// the local time read after the collection. The record itself is not in out.
+// Returns the missing-item flags.
 KOLVEX_API int ORVIK_GetSystemInfo(char* out, int& len);
-// As above without the 'T': 8 bytes, len 8.
+// As ORVIK_GetSystemInfo without the 'T': 8 bytes, len 8. Nothing is
+// encrypted here either. Returns the missing-item flags.
 KOLVEX_API int ORVIK_GetSystemInfoUnAesEncode(char* out, int& len);
-// Runs a collection; out (at least 189 bytes) receives the terminal record,
-// len its length.
+// Runs a collection; out (at least 189 bytes) receives the terminal record
+// and its NUL, len its length. Returns the missing-item flags.
 KOLVEX_API int ORVIK_GetRealSystemInfo(char* out, int& len);
-// The interface version text; constant, not to be freed.
+// The interface's version text, "pelm_tst_1.0_20230419_4066" (not the
+// product version, 1.1.2); constant, not to be freed.
 KOLVEX_API const char* ORVIK_GetKolvexApiVersion();
 // ORVIK_GetRealSystemInfo, and into explanation (size bytes, always
-// NUL-terminated) in plain ASCII where each item came from: every source
-// tried, its outcome, the one that gave the value, hints. Nothing of it is
-// printed.
+// NUL-terminated; KOLVEX_EXPLANATION_SIZE always suffices) in plain ASCII
+// where each item came from: every source tried, its outcome, the one that
+// gave the value, hints for empty items. Nothing of it is printed. Returns
+// the missing-item flags.
 KOLVEX_API int ORVIK_GetExplainedSystemInfo(char* out, int& len, char* explanation, int size);
 
 // --- probes -----------------------------------------------------------------
