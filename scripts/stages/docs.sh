@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# The documentation's runnable blocks, from a fresh copy of the tree.
+#   scripts/stages/docs.sh   (takes no build folder: the blocks make their own)
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+scripts/install-deps.sh build-essential cmake dmidecode lshw
+scripts/check-docs.sh
