@@ -18,6 +18,13 @@ cmake -S . -B build -DKOLVEX_BUILD_TESTS=ON -DKOLVEX_BUILD_BENCHMARKS=ON \
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure --no-tests=error -j"$jobs" -LE 'e2e|slow'
 
+# The library's exports must not depend on the build type: the symbol test
+# once more on a Debug build of the library alone.
+cmake -S . -B build-debug -DCMAKE_BUILD_TYPE=Debug -DKOLVEX_BUILD_TESTS=ON \
+  -DKOLVEX_BUILD_BENCHMARKS=OFF -DKOLVEX_WARNINGS_AS_ERRORS=ON >/dev/null
+cmake --build build-debug --target kolvex -j"$jobs"
+ctest --test-dir build-debug --output-on-failure --no-tests=error -R '^package\.exported_symbols$'
+
 for stage in scripts/stages/*.sh; do
   [ -e "$stage" ] || continue
   echo "== ${stage##*/}"
