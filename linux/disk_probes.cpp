@@ -118,7 +118,7 @@ void SerialFromSysfsText(const unsigned char* data, std::size_t size, char* seri
 
 SysfsRead ReadSysfsSerial(const SysfsSerialSource& source, char* serial) {
   // Both decodings leave at most 255 characters and a NUL in decoded.
-  unsigned char data[kInquiryDataSize];
+  unsigned char data[kInquiryDataSize] = {};
   char decoded[kDiskSerialCapacity];
   SysfsRead read = ReadSysfsAttribute(source.attribute, data, sizeof data);
   if (read.state != SysfsState::kFound) return read;

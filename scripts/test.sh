@@ -23,6 +23,12 @@ if [ -n "${KOLVEX_STAGES:-}" ]; then
   for name in $KOLVEX_STAGES; do stages+=("scripts/stages/$name.sh"); done
 else
   ctest --test-dir build --output-on-failure --no-tests=error -j"$jobs" -LE 'e2e|slow'
+  # The library's exports must not depend on the build type: the symbol test
+  # once more on a Debug build of the library alone.
+  cmake -S . -B build-debug -DCMAKE_BUILD_TYPE=Debug -DKOLVEX_BUILD_TESTS=ON \
+    -DKOLVEX_BUILD_BENCHMARKS=OFF -DKOLVEX_WARNINGS_AS_ERRORS=ON >/dev/null
+  cmake --build build-debug --target kolvex -j"$jobs"
+  ctest --test-dir build-debug --output-on-failure --no-tests=error -R '^package\.exported_symbols$'
   stages=(scripts/stages/*.sh)
 fi
 

@@ -71,15 +71,21 @@ TEST(SerialFromUnitSerialPage, PageLengthBoundsTheSerial) {
     int length;
     std::string content;
     std::string serial;
+    std::size_t received = kInquiryDataSize;
   } cases[] = {
-      {0, "IGNORED", ""}, {8, "SER-0042tail", "SER-0042"},
-      {251, full, full},  {252, full, full},  // more than the transfer holds: only 251 bytes exist
-      {255, full, full},  {10, std::string("AB\0CD", 5), "AB"},
+      {0, "IGNORED", ""},
+      {8, "SER-0042tail", "SER-0042"},
+      {251, full, full},
+      {252, full, full},  // more than the transfer holds: only 251 bytes exist
+      {255, full, full},
+      {10, std::string("AB\0CD", 5), "AB"},
+      // A short sysfs read: the bytes after the 9 received are not the page.
+      {20, "SHORTjunkjunkjunkjun", "SHORT", 9},
   };
   for (const auto& c : cases) {
     char serial[300];
     std::memset(serial, '#', sizeof serial);
-    SerialFromUnitSerialPage(Page(c.length, c.content).data(), kInquiryDataSize, serial);
+    SerialFromUnitSerialPage(Page(c.length, c.content).data(), c.received, serial);
     EXPECT_EQ(std::string(serial), c.serial) << c.length;
     EXPECT_EQ(serial[c.serial.size() + 1], '#') << "nothing past the serial's NUL";
   }

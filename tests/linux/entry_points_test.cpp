@@ -148,6 +148,16 @@ TEST(EntryPointsClock, DateBytesComeFromTheLocalTimeAroundTheCall) {
   EXPECT_EQ(out[0], 1);
 }
 
+TEST_F(EntryPoints, DateBytesAreZeroWithoutALocalTime) {
+  clock_->toLocal = [](std::time_t, std::tm*) { return false; };
+  unsigned char out[8];
+  std::memset(out, 0xEE, sizeof out);
+  int len = 0;
+  CaptureStdout([&] { ORVIK_GetSystemInfoUnAesEncode(reinterpret_cast<char*>(out), len); });
+  const unsigned char expected[8] = {1, '0', 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(0, std::memcmp(out, expected, 8));
+}
+
 // The explained run on this machine's kernel and stand-ins: every source
 // says what became of it, and only the source whose value an item took is
 // marked used.
@@ -243,7 +253,15 @@ INSTANTIATE_TEST_SUITE_P(
                     nullptr,
                     {"    dmidecode -t 1 | grep \"Serial Number\": no value (exit status 1)",
                      geteuid() == 0 ? "    hint: this machine's firmware publishes no SMBIOS table"
-                                    : "    hint: needs root"}}),
+                                    : "    hint: needs root"}},
+        // Refused by policy rather than by mode bits: root helps all the same.
+        ExplainCase{
+            "device_not_permitted",
+            EPERM,
+            nullptr,
+            nullptr,
+            nullptr,
+            {"    /dev/sda identity: open: Operation not permitted", "    hint: needs root"}}),
     [](const ::testing::TestParamInfo<ExplainCase>& info) { return std::string(info.param.name); });
 
 TEST(ApiVersion, ConstantTextAtOneAddress) {
