@@ -21,6 +21,7 @@ usage() {
   echo "usage: scripts/clean-room.sh [--stage NAME] [--keep] [--suite SUITE]" >&2
   exit 2
 }
+arguments=("$@")
 stage="" keep=0 suite=bookworm
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -43,7 +44,7 @@ fi
 # can neither reach the machine nor outlive the run.
 if [ -z "${KOLVEX_CLEAN_ROOM_NS:-}" ]; then
   scripts/install-deps.sh mmdebstrap git util-linux
-  KOLVEX_CLEAN_ROOM_NS=1 exec unshare --mount --propagation slave -- "$0" "$@"
+  KOLVEX_CLEAN_ROOM_NS=1 exec unshare --mount --propagation slave -- "$0" "${arguments[@]}"
 fi
 
 work=$(mktemp -d /var/tmp/kolvex-clean-room.XXXXXX)
