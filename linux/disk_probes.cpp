@@ -112,8 +112,23 @@ void SerialFromSysfsText(const unsigned char* data, std::size_t size, char* seri
     serial[n] = static_cast<char>(data[n]);
     ++n;
   }
-  if (n > 0 && serial[n - 1] == '\n') --n;
   serial[n] = '\0';
+}
+
+bool CleanSysfsSerial(char* serial) {
+  bool nonBlank = false;
+  for (char* at = serial; *at != '\0'; ++at) {
+    const unsigned char c = static_cast<unsigned char>(*at);
+    if (c == '\r' || c == '\n') {
+      *at = '\0';
+      break;
+    }
+    if (c < 0x20 || c == 0x7f)
+      *at = ' ';
+    else if (c != ' ')
+      nonBlank = true;
+  }
+  return nonBlank;
 }
 
 SysfsRead ReadSysfsSerial(const SysfsSerialSource& source, char* serial) {
@@ -126,7 +141,7 @@ SysfsRead ReadSysfsSerial(const SysfsSerialSource& source, char* serial) {
     SerialFromUnitSerialPage(data, read.size, decoded);
   else
     SerialFromSysfsText(data, read.size, decoded);
-  if (decoded[0] == '\0') {
+  if (!CleanSysfsSerial(decoded)) {
     read.state = SysfsState::kEmpty;
     return read;
   }
