@@ -29,7 +29,7 @@ void ExplainOpenFailure(const char* path, const char* request, int error) {
   Trace* trace = ActiveTrace();
   if (trace == nullptr) return;
   trace->Note(TraceStep::kDiskSerial, false, "%s %s: open: %s", path, request,
-              std::strerror(error));
+              DescribeError(error).text);
   if (error == EACCES || error == EPERM) trace->Hint(TraceStep::kDiskSerial, "needs root");
 }
 
@@ -164,7 +164,7 @@ void ExplainSysfsRead(Trace& trace, const char* attribute, const SysfsRead& read
       break;
     case SysfsState::kUnreadable:
       trace.Note(TraceStep::kDiskSerial, false, "%s/%s: %s", SysfsRoot(), attribute,
-                 std::strerror(read.error));
+                 DescribeError(read.error).text);
       break;
   }
 }
@@ -228,7 +228,7 @@ void getIdeTypeDiskId(char* serial) {
     kolvex::KernelDescriptor disk(fd);
     if (ActiveKernel().ioctl(disk.fd(), HDIO_GET_IDENTITY, identity) != 0) {
       KOLVEX_TRACE(kDiskSerial, false, "%s identity: HDIO_GET_IDENTITY: %s", path,
-                   std::strerror(errno));
+                   kolvex::DescribeError(errno).text);
       return;
     }
   }
@@ -247,7 +247,7 @@ int open_scsi_device(const char* path) {
   int version = 0;
   if (ActiveKernel().ioctl(fd, SG_GET_VERSION_NUM, &version) < 0) {
     KOLVEX_TRACE(kDiskSerial, false, "%s SCSI generic: SG_GET_VERSION_NUM: %s", path,
-                 std::strerror(errno));
+                 kolvex::DescribeError(errno).text);
     ActiveKernel().close(fd);
     return -1;
   }

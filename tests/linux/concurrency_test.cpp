@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,6 +43,48 @@ TEST(ConcurrentCallers, CollectionsDoNotInterfere) {
     for (std::thread& t : threads) t.join();
   });
   EXPECT_EQ(wrong.load(), 0);
+}
+
+// The CPU step of an explained run that lets another thread call a probe
+// and waits until that call is done.
+std::mutex g_meeting;
+std::condition_variable g_turn;
+int g_stage = 0;  // 1: the run waits, 2: the other thread's call is done
+void CpuStepMeetingAProbe(char* id) {
+  std::unique_lock<std::mutex> lock(g_meeting);
+  g_stage = 1;
+  g_turn.notify_all();
+  g_turn.wait(lock, [] { return g_stage == 2; });
+  testing::PutText(id, "57060500FFFBEBBF");
+}
+
+std::string Explained() {
+  char out[256] = {0}, explanation[8192];
+  int len = 0;
+  testing::CaptureStdout(
+      [&] { ORVIK_GetExplainedSystemInfo(out, len, explanation, sizeof explanation); });
+  return explanation;
+}
+
+// A probe a client calls on another thread while an explained run is under
+// way stays out of that run's explanation.
+TEST(ConcurrentCallers, AProbeOnAnotherThreadStaysOutOfAnExplainedRun) {
+  testing::ScopedProbes probes(ActiveProbes());
+  *probes = testing::kWorkedExampleProbes;
+  const std::string alone = Explained();
+  probes->cpuId = CpuStepMeetingAProbe;
+  g_stage = 0;
+  std::thread other([] {
+    std::unique_lock<std::mutex> lock(g_meeting);
+    g_turn.wait(lock, [] { return g_stage == 1; });
+    char name[50] = {0}, version[50] = {0};
+    GetDeviceNameAndOsVersion(name, version);
+    g_stage = 2;
+    g_turn.notify_all();
+  });
+  const std::string meeting = Explained();
+  other.join();
+  EXPECT_EQ(meeting, alone);
 }
 
 }  // namespace
