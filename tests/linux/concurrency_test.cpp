@@ -3,9 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,46 +44,35 @@ TEST(ConcurrentCallers, CollectionsDoNotInterfere) {
   EXPECT_EQ(wrong.load(), 0);
 }
 
-// The CPU step of an explained run that lets another thread call a probe
-// and waits until that call is done.
-std::mutex g_meeting;
-std::condition_variable g_turn;
-int g_stage = 0;  // 1: the run waits, 2: the other thread's call is done
+// An explained run whose CPU step waits while another thread calls a probe.
+std::promise<void> g_runWaits, g_probeDone;
 void CpuStepMeetingAProbe(char* id) {
-  std::unique_lock<std::mutex> lock(g_meeting);
-  g_stage = 1;
-  g_turn.notify_all();
-  g_turn.wait(lock, [] { return g_stage == 2; });
+  g_runWaits.set_value();
+  g_probeDone.get_future().wait();
   testing::PutText(id, "57060500FFFBEBBF");
 }
 
 std::string Explained() {
   char out[256] = {0}, explanation[8192];
   int len = 0;
-  testing::CaptureStdout(
-      [&] { ORVIK_GetExplainedSystemInfo(out, len, explanation, sizeof explanation); });
+  testing::CaptureStdout([&] { ORVIK_GetExplainedSystemInfo(out, len, explanation, 8192); });
   return explanation;
 }
 
-// A probe a client calls on another thread while an explained run is under
-// way stays out of that run's explanation.
+// That probe call stays out of the run's explanation.
 TEST(ConcurrentCallers, AProbeOnAnotherThreadStaysOutOfAnExplainedRun) {
   testing::ScopedProbes probes(ActiveProbes());
   *probes = testing::kWorkedExampleProbes;
   const std::string alone = Explained();
   probes->cpuId = CpuStepMeetingAProbe;
-  g_stage = 0;
   std::thread other([] {
-    std::unique_lock<std::mutex> lock(g_meeting);
-    g_turn.wait(lock, [] { return g_stage == 1; });
+    g_runWaits.get_future().wait();
     char name[50] = {0}, version[50] = {0};
     GetDeviceNameAndOsVersion(name, version);
-    g_stage = 2;
-    g_turn.notify_all();
+    g_probeDone.set_value();
   });
-  const std::string meeting = Explained();
+  EXPECT_EQ(Explained(), alone);
   other.join();
-  EXPECT_EQ(meeting, alone);
 }
 
 }  // namespace
