@@ -402,7 +402,15 @@ TEST(SysfsSerial, FirstSourceWithASerialWinsEachOutcomeNamed) {
        {{sda, kDirectory}, {nv, nvme}},
        "NVME-SER-0001       ",
        {U, F, M, M}},
-      {"line feed inside stays", {{vd, "AB\nCD\n"}}, "AB\nCD", {M, M, F, M}},
+      {"a line feed ends the value", {{vd, "AB\nCD\n"}}, "AB", {M, M, F, M}},
+      {"blanks are no value: chain goes on",
+       {{sda, std::string("\0\x80\0\x04    ", 8)}, {vd, "    \n"}, {mm, mmc}},
+       mmc.substr(0, mmc.size() - 1),
+       {E, M, E, F}},
+      {"control bytes become blanks, CR ends",
+       {{vd, "AB\x1b[2J\x1b]0;x\aCD\r\nEF\n"}},
+       "AB [2J ]0;x CD",
+       {M, M, F, M}},
       {"nothing at all", {}, "", {M, M, M, M}},
   };
   for (const auto& c : cases) {

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <clocale>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -168,6 +169,7 @@ struct ExplainCase {
   const char* dmidecode;  // body of the stand-in, or none on PATH
   const char* timeoutMs;  // KOLVEX_COMMAND_TIMEOUT_MS, or unset
   std::vector<std::string> lines;
+  const char* language = nullptr;  // a client's LANGUAGE under setlocale(LC_ALL, "C.UTF-8")
 };
 
 int g_openError;
@@ -190,10 +192,19 @@ TEST_P(ExplainedRun, SaysWhatBecameOfEachSource) {
                                : std::string("/nonexistent-sysfs");
   const char* savedRoot = SysfsRoot();
   SetSysfsRoot(root.c_str());
+  testing::ScopedEnv language("LANGUAGE", c.language);
+  const std::string savedLocale = setlocale(LC_ALL, nullptr);
+  if (c.language != nullptr && setlocale(LC_ALL, "C.UTF-8") != nullptr &&
+      std::string(std::strerror(ENOENT)) == "No such file or directory") {
+    setlocale(LC_ALL, savedLocale.c_str());
+    SetSysfsRoot(savedRoot);
+    GTEST_SKIP() << "the C library's messages in " << c.language << " are not installed";
+  }
   char out[256] = {0};
   char explanation[16384];
   int len = 0;
   CaptureStdout([&] { ORVIK_GetExplainedSystemInfo(out, len, explanation, sizeof explanation); });
+  setlocale(LC_ALL, savedLocale.c_str());
   SetSysfsRoot(savedRoot);
   const std::vector<std::string> got = testing::SplitLines(explanation);
   for (std::string line : c.lines) {
@@ -222,7 +233,16 @@ INSTANTIATE_TEST_SUITE_P(
              "    lshw -class disk|grep serial: no value (exit status 1)", "    hint: needs root",
              "    hint: install lshw", "    dmidecode -t 4 | grep ID: \"0102030405060708\" (used)",
              "    CPUID leaf 1: not asked (value found)",
-             "    lo 127.0.0.1 000000000000: skipped (loopback address)"}},
+             "    \"lo\" 127.0.0.1 000000000000: skipped (loopback address)"}},
+        // A client in another language still gets the plain ASCII texts.
+        ExplainCase{"client_locale_translates",
+                    ENOENT,
+                    nullptr,
+                    nullptr,
+                    nullptr,
+                    {"    /dev/sda identity: open: No such file or directory",
+                     "    /nonexistent-sysfs/block/vda/serial: not present"},
+                    "zh_CN"},
         ExplainCase{"missing_device_sysfs_used",
                     ENOENT,
                     "sysfs_virtio_mmc",
