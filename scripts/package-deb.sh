@@ -4,7 +4,8 @@
 # symbols, installed under /usr.
 # Usage: scripts/package-deb.sh [BUILD_DIR [OUTPUT_DIR [CMAKE_ARG...]]]
 #   (default build-deb); e.g. the arm64 packages with
-#   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/aarch64-linux-gnu.cmake (see README).
+#   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/aarch64-linux-gnu.cmake (docs/arm.md);
+#   options and variables: docs/building.md.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$src/build-deb}")
