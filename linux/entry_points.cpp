@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "LinuxKolvex.h"
+#include "kolvex/kolvex_c.h"  // its KOLVEX_EXPLANATION_SIZE must equal kolvex.h's
 #include "define.h"
 #include "status_header.h"
 #include "terminal_record.h"

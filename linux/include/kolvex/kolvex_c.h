@@ -45,6 +45,10 @@ extern "C" {
 /* Size of the status header written by the collecting functions. */
 #define KOLVEX_HEADER_SIZE 8
 
+/* An explanation buffer of this size always holds the whole explanation of
+ * kolvex_collect_explained (kolvex.h defines the same value). */
+#define KOLVEX_EXPLANATION_SIZE 24576
+
 /* Missing-item flags: one bit for each item that came out empty. */
 #define KOLVEX_MISSING_TIME 0x2
 #define KOLVEX_MISSING_IP1 0x4
@@ -80,7 +84,8 @@ KOLVEX_C_API int kolvex_collect(char *record, size_t record_size, unsigned char 
 /* As kolvex_collect, and explanation (NULL, or explanation_size bytes)
  * receives, in plain ASCII, where each item came from: every source tried in
  * order, its outcome, the one that gave the value, and hints for empty items.
- * It is cut to fit and always NUL-terminated when explanation_size > 0. */
+ * It is cut to fit at a line end and always NUL-terminated when
+ * explanation_size > 0; KOLVEX_EXPLANATION_SIZE bytes always suffice. */
 KOLVEX_C_API int kolvex_collect_explained(char *record, size_t record_size, unsigned char *header,
                                           char *explanation, size_t explanation_size);
 
