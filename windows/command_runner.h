@@ -31,7 +31,7 @@ class CaptureText {
   // Takes the bytes of one read. Returns false once the text is longer than
   // kCaptureEnough characters and reading should stop.
   bool Take(const char* bytes, int count);
-  // Appends a lone first byte that was held back to test for the mark.
+  // Appends a lone first byte that was held back to tell the stream's form.
   void Finish();
 
   int length() const { return length_; }
