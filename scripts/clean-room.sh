@@ -10,8 +10,8 @@
 #   scripts/clean-room.sh --keep          keep the root afterwards (its path is printed)
 #
 # The root comes from the machine's own apt sources and settings; downloaded
-# package files are shared with the machine's cache (/var/cache/apt/archives),
-# nothing else of the machine enters it. Every mount lives in a mount
+# package files are read from the machine's cache (/var/cache/apt/archives)
+# and never written back; nothing else of the machine enters it. Every mount lives in a mount
 # namespace of its own, so nothing reaches the machine's mounts, and all of it
 # is removed on every exit. Needs root.
 set -euo pipefail
@@ -117,7 +117,12 @@ mount -t tmpfs -o mode=755 tmpfs "$root/run"
 if [ -d /proc/sys/fs/binfmt_misc ] && [ -e /proc/sys/fs/binfmt_misc/register ]; then
   mount -t binfmt_misc binfmt_misc "$root/proc/sys/fs/binfmt_misc" 2>/dev/null || true
 fi
-mount --bind /var/cache/apt/archives "$root/var/cache/apt/archives"
+# The machine's downloaded package files, read through an overlay: the root
+# takes what is there and downloads the rest into its own layer, so neither
+# side writes to (or locks) the other's cache.
+mkdir -p "$work/cache-upper" "$work/cache-work"
+mount -t overlay overlay -o "lowerdir=/var/cache/apt/archives,upperdir=$work/cache-upper,workdir=$work/cache-work" \
+  "$root/var/cache/apt/archives" 2>/dev/null || echo "clean-room: no package cache (overlay refused); downloading all"
 cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
 cp /etc/hosts "$root/etc/hosts" 2>/dev/null || true
 
