@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "LinuxKolvex.h"
+#include "command_runner.h"
 #include "test_support.h"
 #include "tool_probes.h"
 

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "command_runner.h"
 #include "cpu_id.h"
 #include "kolvex/kolvex.h"
 #include "test_support.h"
