@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -35,10 +36,23 @@ constexpr std::size_t kCaptureStop = 512;
 // and the parsers look for the untranslated keys.
 constexpr char kToolLocale[] = "LC_ALL=C";
 constexpr char kLocaleName[] = "LC_ALL=";
-constexpr long kExitPollNs = 2000000;  // 2 ms between looks at a shell that closed its output
+constexpr char kPathName[] = "PATH=";
 // How long filters get to pass on what they hold once the deadline has
-// ended the tools before them.
+// ended the tools before them, and how long the members of a command get
+// to be ended and reaped by their parents before the whole group is killed.
 constexpr int kFlushGraceMs = 250;
+// Where the kernel has no pidfds, the shell is looked at with pauses that
+// grow from the first to the last.
+constexpr long kFirstPauseNs = 50000;
+constexpr long kLastPauseNs = 2000000;
+// The most group members looked at in one round of ending a command.
+constexpr int kMostMembers = 64;
+
+#ifndef P_PIDFD
+constexpr idtype_t P_PIDFD = static_cast<idtype_t>(3);
+#endif
+
+const char* g_testSearchPath = nullptr;
 
 long long NowMs() {
   timespec now;
@@ -51,6 +65,28 @@ int MsLeft(long long deadline) {
   return left <= 0 ? 0 : (left > INT_MAX ? INT_MAX : static_cast<int>(left));
 }
 
+// Through syscall(): C libraries before glibc 2.36 have no wrappers.
+int PidfdOpen(pid_t pid) {
+#ifdef SYS_pidfd_open
+  return static_cast<int>(syscall(SYS_pidfd_open, pid, 0U));
+#else
+  (void)pid;
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+
+int PidfdSignal(int pidfd, int signal) {
+#ifdef SYS_pidfd_send_signal
+  return static_cast<int>(syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0U));
+#else
+  (void)pidfd;
+  (void)signal;
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+
 // Closes a descriptor on every path.
 class OwnedFd {
  public:
@@ -59,74 +95,180 @@ class OwnedFd {
   OwnedFd& operator=(const OwnedFd&) = delete;
   ~OwnedFd() { Reset(); }
   int get() const { return fd_; }
-  void Reset() {
+  void Reset(int fd = -1) {
     if (fd_ >= 0) close(fd_);
-    fd_ = -1;
+    fd_ = fd;
   }
 
  private:
   int fd_;
 };
 
-// The shell of one command and the process group it leads. Ending it kills
-// the whole group, so that a tool's children holding the pipe or lingering
-// in the background go with it, and then reaps the shell. The unreaped
-// shell keeps the group's id from being reused until the kill is sent.
-// SIGKILL at once: the tools only read, so there is nothing for them to
-// tidy up, and a grace period would only lengthen a call that is late.
+// The members of a process group other than its leader, from /proc.
+// Returns how many were stored (at most most).
+int GroupMembers(pid_t group, pid_t* pids, ProcStat* fields, int most) {
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return 0;
+  int count = 0;
+  while (dirent* entry = readdir(proc)) {
+    if (count == most) break;
+    char* end = nullptr;
+    const long pid = std::strtol(entry->d_name, &end, 10);
+    if (pid <= 0 || *end != '\0' || pid == group) continue;
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%ld/stat", pid);
+    char line[512] = {0};
+    OwnedFd stat(open(path, O_RDONLY | O_CLOEXEC));
+    if (stat.get() < 0 || read(stat.get(), line, sizeof line - 1) <= 0) continue;
+    ProcStat member;
+    if (!ParseProcStat(line, &member) || member.group != group) continue;
+    pids[count] = static_cast<pid_t>(pid);
+    fields[count] = member;
+    ++count;
+  }
+  closedir(proc);
+  return count;
+}
+
+// Kills the live members of the group that have no live child in it: their
+// parents, a shell or a tool's own, reap them and go on or end in turn.
+// Members whose standard output is keptOutput (a "pipe:[inode]" link) are
+// left alone. Returns false when the group has no member left but its
+// leader.
+bool EndLeaves(pid_t group, const char* keptOutput) {
+  pid_t pids[kMostMembers];
+  ProcStat fields[kMostMembers];
+  const int count = GroupMembers(group, pids, fields, kMostMembers);
+  for (int i = 0; i < count; ++i) {
+    if (fields[i].state == 'Z') continue;
+    bool parent = false;
+    for (int j = 0; j < count && !parent; ++j)
+      parent = fields[j].parent == pids[i] && fields[j].state != 'Z';
+    if (parent) continue;
+    if (keptOutput != nullptr) {
+      char path[64];
+      std::snprintf(path, sizeof path, "/proc/%ld/fd/1", static_cast<long>(pids[i]));
+      char target[48] = {0};
+      const ssize_t n = readlink(path, target, sizeof target - 1);
+      if (n > 0 && std::strcmp(target, keptOutput) == 0) continue;
+    }
+    kill(pids[i], SIGKILL);
+  }
+  return count > 0;
+}
+
+// The shell of one command and the process group it leads. The shell is
+// named by a pidfd where the kernel has them (5.3 and later): it waits
+// exactly for the shell's exit, and it keeps naming this child after
+// someone else has reaped it, so that neither a signal nor a wait reaches
+// a process that has taken over its pid. Without pidfds the group is only
+// signalled once the shell is confirmed an unreaped child of ours, which
+// keeps the group's id from being reused.
 class ChildGroup {
  public:
-  explicit ChildGroup(pid_t pid) : pid_(pid) {}
+  explicit ChildGroup(pid_t pid) : pid_(pid) {
+    pidfd_.Reset(PidfdOpen(pid));
+    // A pidfd opened after a caller that ignores SIGCHLD let the shell go
+    // names whoever has its pid now: keep it only when it is our child.
+    if (pidfd_.get() >= 0 && Look() == State::kNotOurs) pidfd_.Reset();
+  }
   ChildGroup(const ChildGroup&) = delete;
   ChildGroup& operator=(const ChildGroup&) = delete;
-  ~ChildGroup() { End(); }
+  ~ChildGroup() { End(NowMs()); }
 
   // Waits until the shell has exited, without reaping it. False when the
   // deadline came first.
   bool AwaitExit(long long deadline) {
+    long pauseNs = kFirstPauseNs;
     for (;;) {
-      siginfo_t info;
-      std::memset(&info, 0, sizeof info);
-      if (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
-        if (info.si_pid == pid_) return true;
-      } else if (errno != EINTR) {
-        return true;  // reaped elsewhere (a caller's SIGCHLD handler): nothing to wait for
+      if (Look() != State::kRunning) return true;
+      const int left = MsLeft(deadline);
+      if (left == 0) return false;
+      if (pidfd_.get() >= 0) {
+        pollfd watch{pidfd_.get(), POLLIN, 0};
+        if (poll(&watch, 1, left) >= 0 || errno == EINTR) continue;
       }
-      if (MsLeft(deadline) == 0) return false;
-      const timespec pause{0, kExitPollNs};
+      const timespec pause{0, pauseNs};
       nanosleep(&pause, nullptr);
+      pauseNs = pauseNs * 2 > kLastPauseNs ? kLastPauseNs : pauseNs * 2;
     }
   }
 
-  void End() {
+  // Ends what is left of the command and reaps the shell. Until the given
+  // time the members are ended children first, so that every one is reaped
+  // by its own parent (a caller that is a child subreaper, or the first
+  // process of a container, would otherwise inherit them as zombies); then
+  // the whole group is killed.
+  void End(long long until) {
     if (pid_ <= 0) return;
-    kill(-pid_, SIGKILL);
-    int status = 0;
-    pid_t got;
-    do {
-      got = waitpid(pid_, &status, 0);
-    } while (got < 0 && errno == EINTR);
-    if (got == pid_) {
-      exited_ = WIFEXITED(status);
-      exitStatus_ = exited_ ? WEXITSTATUS(status) : -1;
-      signal_ = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    if (Look() == State::kRunning) {
+      while (Look() == State::kRunning && MsLeft(until) > 0) {
+        if (!EndLeaves(pid_, nullptr)) break;
+        AwaitExit(NowMs() + 2);
+      }
+      if (Look() == State::kRunning) Signal();
+      if (Look() != State::kNotOurs) kill(-pid_, SIGKILL);
     }
+    Reap();
     pid_ = 0;
   }
 
   bool exited() const { return exited_; }
   int exitStatus() const { return exitStatus_; }
   int signal() const { return signal_; }
+  bool statusUnknown() const { return statusUnknown_; }
 
  private:
+  enum class State { kRunning, kExited, kNotOurs };
+
+  // Where the shell stands; it is never reaped here.
+  State Look() {
+    siginfo_t info;
+    for (;;) {
+      std::memset(&info, 0, sizeof info);
+      const int got =
+          pidfd_.get() >= 0
+              ? waitid(P_PIDFD, static_cast<id_t>(pidfd_.get()), &info, WEXITED | WNOHANG | WNOWAIT)
+              : waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT);
+      if (got == 0) return info.si_pid == 0 ? State::kRunning : State::kExited;
+      if (errno != EINTR) return State::kNotOurs;
+    }
+  }
+
+  void Signal() {
+    if (pidfd_.get() >= 0)
+      PidfdSignal(pidfd_.get(), SIGKILL);
+    else
+      kill(pid_, SIGKILL);
+  }
+
+  void Reap() {
+    siginfo_t info;
+    int got;
+    do {
+      std::memset(&info, 0, sizeof info);
+      got = pidfd_.get() >= 0 ? waitid(P_PIDFD, static_cast<id_t>(pidfd_.get()), &info, WEXITED)
+                              : waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED);
+    } while (got < 0 && errno == EINTR);
+    if (got != 0 || info.si_pid == 0) {
+      statusUnknown_ = true;  // reaped elsewhere: no status, and nothing more to end
+      return;
+    }
+    exited_ = info.si_code == CLD_EXITED;
+    exitStatus_ = exited_ ? info.si_status : -1;
+    signal_ = exited_ ? 0 : info.si_status;
+  }
+
   pid_t pid_;
+  OwnedFd pidfd_;
   bool exited_ = false;
   int exitStatus_ = -1;
   int signal_ = 0;
+  bool statusUnknown_ = false;
 };
 
-// Kills the members of the group whose standard output is not our pipe:
-// the tools upstream of the last filter of the command line. The shell and
+// Ends the tools upstream of the last filter of the command line, leaves
+// first: the members whose standard output is not our pipe. The shell and
 // that filter write to our pipe and stay, so that the filter can pass on
 // what it holds once its input ends.
 void EndUpstream(pid_t group, int readFd) {
@@ -134,45 +276,49 @@ void EndUpstream(pid_t group, int readFd) {
   if (fstat(readFd, &pipeStat) != 0) return;
   char ours[48];
   std::snprintf(ours, sizeof ours, "pipe:[%lu]", static_cast<unsigned long>(pipeStat.st_ino));
-  DIR* proc = opendir("/proc");
-  if (proc == nullptr) return;
-  while (dirent* entry = readdir(proc)) {
-    char* end = nullptr;
-    const long pid = std::strtol(entry->d_name, &end, 10);
-    if (pid <= 0 || *end != '\0') continue;
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%ld/stat", pid);
-    char line[512] = {0};
-    OwnedFd stat(open(path, O_RDONLY | O_CLOEXEC));
-    if (stat.get() < 0 || read(stat.get(), line, sizeof line - 1) <= 0) continue;
-    if (GroupFromStat(line) != group) continue;
-    std::snprintf(path, sizeof path, "/proc/%ld/fd/1", pid);
-    char target[48] = {0};
-    const ssize_t n = readlink(path, target, sizeof target - 1);
-    if (n > 0 && std::strcmp(target, ours) == 0) continue;
-    kill(static_cast<pid_t>(pid), SIGKILL);
-  }
-  closedir(proc);
+  EndLeaves(group, ours);
 }
 
-// The caller's environment with LC_ALL=C in place of any LC_ALL of its own.
-std::unique_ptr<char* []> ToolEnvironment() {
-  std::size_t count = 0;
-  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) ++count;
-  std::unique_ptr<char*[]> env(new (std::nothrow) char*[count + 2]);
-  if (env == nullptr) return env;
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    if (std::strncmp(environ[i], kLocaleName, sizeof kLocaleName - 1) != 0)
-      env[kept++] = environ[i];
+// The environment the tools run in: the caller's, with LC_ALL=C in place
+// of its LC_ALL and, when a search list is set, that list as PATH.
+class ToolEnvironment {
+ public:
+  ToolEnvironment() {
+    std::size_t count = 0;
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) ++count;
+    entries_.reset(new (std::nothrow) char*[count + 3]);
+    const char* search = ToolSearchPath();
+    if (search != nullptr) {
+      const std::size_t size = sizeof kPathName + std::strlen(search);
+      path_.reset(new (std::nothrow) char[size]);
+      if (path_ == nullptr) entries_.reset();
+      if (path_ != nullptr) std::snprintf(path_.get(), size, "%s%s", kPathName, search);
+    }
+    if (entries_ == nullptr) return;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (std::strncmp(environ[i], kLocaleName, sizeof kLocaleName - 1) == 0) continue;
+      if (path_ != nullptr && std::strncmp(environ[i], kPathName, sizeof kPathName - 1) == 0)
+        continue;
+      entries_[kept++] = environ[i];
+    }
+    entries_[kept++] = const_cast<char*>(kToolLocale);
+    if (path_ != nullptr) entries_[kept++] = path_.get();
+    entries_[kept] = nullptr;
   }
-  env[kept++] = const_cast<char*>(kToolLocale);
-  env[kept] = nullptr;
-  return env;
-}
+
+  char** get() const { return entries_.get(); }
+
+ private:
+  std::unique_ptr<char*[]> entries_;
+  std::unique_ptr<char[]> path_;
+};
 
 // Starts "/bin/sh -c command" as popen would, but leading a process group
-// of its own with standard input from /dev/null. Returns 0 or an errno.
+// of its own with standard input from /dev/null, no signal blocked and
+// SIGCHLD and SIGPIPE at their defaults whatever the caller set (a shell
+// that ignores SIGCHLD cannot wait for its pipeline). Standard error stays
+// the caller's. Returns 0 or an errno.
 int StartShell(const char* command, int outputFd, pid_t* pid) {
   posix_spawn_file_actions_t actions;
   if (posix_spawn_file_actions_init(&actions) != 0) return ENOMEM;
@@ -181,13 +327,23 @@ int StartShell(const char* command, int outputFd, pid_t* pid) {
     posix_spawn_file_actions_destroy(&actions);
     return ENOMEM;
   }
+  sigset_t none;
+  sigset_t reset;
+  sigemptyset(&none);
+  sigemptyset(&reset);
+  sigaddset(&reset, SIGCHLD);
+  sigaddset(&reset, SIGPIPE);
   int error = posix_spawn_file_actions_adddup2(&actions, outputFd, STDOUT_FILENO);
   if (error == 0)
     error = posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  if (error == 0) error = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  if (error == 0)
+    error = posix_spawnattr_setflags(
+        &attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   if (error == 0) error = posix_spawnattr_setpgroup(&attributes, 0);
-  std::unique_ptr<char*[]> env = ToolEnvironment();
-  if (error == 0 && env == nullptr) error = ENOMEM;
+  if (error == 0) error = posix_spawnattr_setsigmask(&attributes, &none);
+  if (error == 0) error = posix_spawnattr_setsigdefault(&attributes, &reset);
+  const ToolEnvironment env;
+  if (error == 0 && env.get() == nullptr) error = ENOMEM;
   if (error == 0) {
     char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(command),
                     nullptr};
@@ -200,23 +356,41 @@ int StartShell(const char* command, int outputFd, pid_t* pid) {
 
 }  // namespace
 
-pid_t GroupFromStat(const char* stat) {
+bool ParseProcStat(const char* stat, ProcStat* fields) {
   // "pid (name) state ppid pgrp ...": the name may hold blanks and
   // parentheses, so the fields are counted from its last ')'.
   const char* close = stat == nullptr ? nullptr : std::strrchr(stat, ')');
-  if (close == nullptr) return -1;
+  if (close == nullptr) return false;
   const char* at = close + 1;
   while (*at == ' ') ++at;
-  if (*at == '\0' || at[1] != ' ') return -1;  // the one-letter state
+  if (*at == '\0' || at[1] != ' ') return false;  // the one-letter state
   char* end = nullptr;
   errno = 0;
-  std::strtol(at + 2, &end, 10);  // ppid
-  if (end == at + 2 || *end != ' ' || errno != 0) return -1;
+  const long parent = std::strtol(at + 2, &end, 10);
+  if (end == at + 2 || *end != ' ' || errno != 0) return false;
   const char* groupText = end + 1;
   const long group = std::strtol(groupText, &end, 10);
-  if (end == groupText || errno != 0) return -1;
-  return static_cast<pid_t>(group);
+  if (end == groupText || errno != 0) return false;
+  fields->state = *at;
+  fields->parent = static_cast<pid_t>(parent);
+  fields->group = static_cast<pid_t>(group);
+  return true;
 }
+
+pid_t GroupFromStat(const char* stat) {
+  ProcStat fields;
+  return ParseProcStat(stat, &fields) ? fields.group : -1;
+}
+
+bool RunsPrivileged() { return geteuid() == 0 || geteuid() != getuid() || getegid() != getgid(); }
+
+const char* ToolSearchPath() {
+  if (g_testSearchPath != nullptr) return g_testSearchPath;
+  if (false && RunsPrivileged()) return kSystemToolPath;
+  return std::getenv("PATH");
+}
+
+void SetToolSearchPathForTesting(const char* list) { g_testSearchPath = list; }
 
 std::size_t NextChunkLength(const char* pending, std::size_t count, std::size_t chunkMax,
                             bool ended) {
@@ -272,23 +446,28 @@ CommandOutcome RunCommand(const char* command, char* out, int timeoutMs) {
   const std::size_t start = std::strlen(out);
   std::size_t length = start;
   bool ended = false;
+  bool stopped = false;  // the deadline ended reading: what is pending is the last chunk
   bool full = false;
   while (!full) {
     std::size_t chunk;
-    while (!full && (chunk = NextChunkLength(pending, have, kChunkSize, ended)) > 0) {
+    while (!full && (chunk = NextChunkLength(pending, have, kChunkSize, ended || stopped)) > 0) {
       full = !AppendChunk(out, kCaptureCapacity, &length, pending, chunk, kCaptureStop);
       have -= chunk;
       std::memmove(pending, pending + chunk, have);
     }
-    if (full || ended) break;
+    if (full || ended || stopped) break;
     pollfd watch{readEnd.get(), POLLIN, 0};
     const int ready = poll(&watch, 1, MsLeft(deadline));
     if (ready < 0) {
       if (errno == EINTR) continue;
-      break;  // the pipe cannot be watched: end the command with what we have
+      stopped = true;  // the pipe cannot be watched: end the command with what we have
+      continue;
     }
     if (ready == 0) {
-      if (outcome.timedOut) break;
+      if (outcome.timedOut) {
+        stopped = true;
+        continue;
+      }
       // A filter such as grep holds what the tool printed in its buffer
       // until its input ends: end the tools upstream of it first and give
       // the filter a moment to pass the rest on.
@@ -310,10 +489,15 @@ CommandOutcome RunCommand(const char* command, char* out, int timeoutMs) {
   // exit; whatever of the command is still there then is ended with it.
   if (ended && !child.AwaitExit(deadline)) outcome.timedOut = true;
   readEnd.Reset();
-  child.End();
+  // What is left gets a moment to be ended and reaped piece by piece: up to
+  // the grace once the deadline has passed, and never past the deadline
+  // before it.
+  const long long grace = NowMs() + kFlushGraceMs;
+  child.End(outcome.timedOut || grace < deadline ? grace : deadline);
   outcome.exited = child.exited();
   outcome.exitStatus = child.exitStatus();
   outcome.signal = child.signal();
+  outcome.statusUnknown = child.statusUnknown();
   return outcome;
 }
 

@@ -62,7 +62,9 @@ void ExplainTool(Trace& trace, TraceStep step, const char* command, const Comman
                  int timeoutMs, const char* value) {
   const bool found = value[0] != '\0';
   char noValue[48];
-  if (outcome.exited)
+  if (outcome.statusUnknown)
+    std::snprintf(noValue, sizeof noValue, "no value (exit status unknown)");
+  else if (outcome.exited)
     std::snprintf(noValue, sizeof noValue, "no value (exit status %d)", outcome.exitStatus);
   else
     std::snprintf(noValue, sizeof noValue, "no value (ended by signal %d)", outcome.signal);

@@ -52,11 +52,13 @@ TEST(ExecuteCmd, CapturesOnlyStandardOutputToTheLastByte) {
     const char* command;
     const char* captured;
   } cases[] = {
-      {"printf abc", "abc"},                  // no final line feed
-      {"echo out; echo err >&2", "out\n"},    // standard error not captured
-      {"echo partial; exit 3", "partial\n"},  // exit status not looked at
-      {"/nonexistent/tool 2>/dev/null", ""},  // nothing printed at all
+      {"printf abc", "abc"},                              // no final line feed
+      {"echo out; echo err >&2", "out\n"},                // standard error not captured
+      {"echo partial; exit 3", "partial\n"},              // exit status not looked at
+      {"/nonexistent/tool 2>/dev/null", ""},              // nothing printed at all
+      {"printf 'ID: 1234'; exec sleep 100", "ID: 1234"},  // the deadline keeps a partial line
   };
+  testing::ScopedEnv deadline(kCommandTimeoutVariable, "300");
   for (const auto& c : cases) EXPECT_EQ(Capture(c.command), c.captured) << c.command;
 }
 
