@@ -130,20 +130,21 @@ int GroupMembers(pid_t group, pid_t* pids, ProcStat* fields, int most) {
   return count;
 }
 
-// Kills the live members of the group that have no live child in it: their
+// Kills the live members of the group that have no child in it: their
 // parents, a shell or a tool's own, reap them and go on or end in turn.
 // Members whose standard output is keptOutput (a "pipe:[inode]" link) are
 // left alone. Returns false when the group has no member left but its
 // leader.
-bool EndLeaves(pid_t group, const char* keptOutput) {
+bool EndGroupLeaves(pid_t group, const char* keptOutput) {
   pid_t pids[kMostMembers];
   ProcStat fields[kMostMembers];
   const int count = GroupMembers(group, pids, fields, kMostMembers);
   for (int i = 0; i < count; ++i) {
     if (fields[i].state == 'Z') continue;
+    // A child its parent has not reaped yet, a zombie too, keeps the
+    // parent: killing it would hand the child to a subreaper.
     bool parent = false;
-    for (int j = 0; j < count && !parent; ++j)
-      parent = fields[j].parent == pids[i] && fields[j].state != 'Z';
+    for (int j = 0; j < count && !parent; ++j) parent = fields[j].parent == pids[i];
     if (parent) continue;
     if (keptOutput != nullptr) {
       char path[64];
@@ -203,7 +204,7 @@ class ChildGroup {
     if (pid_ <= 0) return;
     if (Look() == State::kRunning) {
       while (Look() == State::kRunning && MsLeft(until) > 0) {
-        if (!EndLeaves(pid_, nullptr)) break;
+        if (!EndLeaves(nullptr)) break;
         AwaitExit(NowMs() + 2);
       }
       if (Look() == State::kRunning) Signal();
@@ -211,6 +212,18 @@ class ChildGroup {
     }
     Reap();
     pid_ = 0;
+  }
+
+  // Kills the members with no child in the group, but for those whose
+  // standard output is keptOutput. The group is stopped meanwhile, so that
+  // no member starts a child between the look and the kill (killing its
+  // parent would orphan it). False when no member is left but the shell.
+  bool EndLeaves(const char* keptOutput) {
+    if (Look() == State::kNotOurs) return false;
+    kill(-pid_, SIGSTOP);
+    const bool members = EndGroupLeaves(pid_, keptOutput);
+    kill(-pid_, SIGCONT);
+    return members;
   }
 
   bool exited() const { return exited_; }
@@ -271,12 +284,12 @@ class ChildGroup {
 // first: the members whose standard output is not our pipe. The shell and
 // that filter write to our pipe and stay, so that the filter can pass on
 // what it holds once its input ends.
-void EndUpstream(pid_t group, int readFd) {
+void EndUpstream(ChildGroup& child, int readFd) {
   struct stat pipeStat;
   if (fstat(readFd, &pipeStat) != 0) return;
   char ours[48];
   std::snprintf(ours, sizeof ours, "pipe:[%lu]", static_cast<unsigned long>(pipeStat.st_ino));
-  EndLeaves(group, ours);
+  child.EndLeaves(ours);
 }
 
 // The environment the tools run in: the caller's, with LC_ALL=C in place
@@ -472,7 +485,7 @@ CommandOutcome RunCommand(const char* command, char* out, int timeoutMs) {
       // until its input ends: end the tools upstream of it first and give
       // the filter a moment to pass the rest on.
       outcome.timedOut = true;
-      EndUpstream(pid, readEnd.get());
+      EndUpstream(child, readEnd.get());
       deadline = NowMs() + kFlushGraceMs;
       continue;
     }
