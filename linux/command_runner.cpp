@@ -399,7 +399,7 @@ bool RunsPrivileged() { return geteuid() == 0 || geteuid() != getuid() || getegi
 
 const char* ToolSearchPath() {
   if (g_testSearchPath != nullptr) return g_testSearchPath;
-  if (false && RunsPrivileged()) return kSystemToolPath;
+  if (RunsPrivileged()) return kSystemToolPath;
   return std::getenv("PATH");
 }
 
@@ -437,13 +437,15 @@ CommandOutcome RunCommand(const char* command, char* out, int timeoutMs) {
 
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) {
+    outcome.startError = errno;
     std::printf("popen %s error\n", command);
     return outcome;
   }
   OwnedFd readEnd(ends[0]);
   OwnedFd writeEnd(ends[1]);
   pid_t pid = 0;
-  if (StartShell(command, writeEnd.get(), &pid) != 0) {
+  outcome.startError = StartShell(command, writeEnd.get(), &pid);
+  if (outcome.startError != 0) {
     std::printf("popen %s error\n", command);
     return outcome;
   }

@@ -54,6 +54,7 @@ bool AppendChunk(char* out, std::size_t capacity, std::size_t* length, const cha
 // What became of one command.
 struct CommandOutcome {
   bool started = false;   // the shell was started
+  int startError = 0;     // why it was not (an errno)
   bool timedOut = false;  // the deadline ended it
   bool exited = false;    // the shell exited (exitStatus) rather than was killed
   int exitStatus = -1;

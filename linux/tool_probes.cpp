@@ -24,30 +24,14 @@ constexpr char kLshwCommand[] = "lshw -class disk|grep serial";
 
 bool IsLineEnd(char c) { return c == '\0' || c == '\r' || c == '\n'; }
 
-// Whether the command line's first word names an executable on PATH.
-bool ToolOnPath(const char* command) {
-  char tool[64] = {0};
+// The command line's first word, the tool it starts.
+void ToolName(const char* command, char (&tool)[64]) {
   std::size_t n = 0;
   while (command[n] != '\0' && command[n] != ' ' && n + 1 < sizeof tool) {
     tool[n] = command[n];
     ++n;
   }
-  const char* path = std::getenv("PATH");
-  if (path == nullptr) return false;
-  while (*path != '\0') {
-    const char* end = std::strchr(path, ':');
-    const std::size_t dirLength =
-        end != nullptr ? static_cast<std::size_t>(end - path) : std::strlen(path);
-    char candidate[PATH_MAX];
-    const int written = std::snprintf(candidate, sizeof candidate, "%.*s/%s",
-                                      static_cast<int>(dirLength), path, tool);
-    if (written > 0 && static_cast<std::size_t>(written) < sizeof candidate &&
-        access(candidate, X_OK) == 0)
-      return true;
-    if (end == nullptr) break;
-    path = end + 1;
-  }
-  return false;
+  tool[n] = '\0';
 }
 
 // Whether the kernel found an SMBIOS table to publish (any user may look).
@@ -68,15 +52,20 @@ void ExplainTool(Trace& trace, TraceStep step, const char* command, const Comman
     std::snprintf(noValue, sizeof noValue, "no value (exit status %d)", outcome.exitStatus);
   else
     std::snprintf(noValue, sizeof noValue, "no value (ended by signal %d)", outcome.signal);
-  if (!outcome.started)
-    trace.Note(step, false, "%s: not started", command);
+  if (!outcome.started)  // no tool ran: a hint about the tool would mislead
+    trace.Note(step, false, "%s: not started (%s)", command, std::strerror(outcome.startError));
   else
     trace.NoteCommand(step, command, outcome.timedOut, timeoutMs, value, noValue);
-  if (found) return;
-  if (!ToolOnPath(command)) {
-    char hint[80];
-    std::snprintf(hint, sizeof hint, "install %.*s", static_cast<int>(std::strcspn(command, " ")),
-                  command);
+  if (found || !outcome.started) return;
+  char tool[64];
+  ToolName(command, tool);
+  char at[PATH_MAX];
+  if (!FindTool(tool, ToolSearchPath(), at, sizeof at)) {
+    char hint[PATH_MAX + 32];
+    if (FindTool(tool, kSystemToolPath, at, sizeof at))
+      std::snprintf(hint, sizeof hint, "not on PATH; it is at %s", at);
+    else
+      std::snprintf(hint, sizeof hint, "install %s", tool);
     trace.Hint(step, hint);
   } else if (geteuid() != 0) {
     trace.Hint(step, "needs root");
@@ -96,6 +85,23 @@ void ProbeTool(const char* command, const ToolValueRule& rule, TraceStep step, c
 }
 
 }  // namespace
+
+bool FindTool(const char* tool, const char* list, char* found, std::size_t size) {
+  if (list == nullptr) return false;
+  const char* folder = list;
+  for (;;) {
+    const char* end = std::strchr(folder, ':');
+    const std::size_t folderLength =
+        end != nullptr ? static_cast<std::size_t>(end - folder) : std::strlen(folder);
+    const int written =
+        std::snprintf(found, size, "%.*s/%s", static_cast<int>(folderLength), folder, tool);
+    if (folderLength > 0 && written > 0 && static_cast<std::size_t>(written) < size &&
+        access(found, X_OK) == 0)
+      return true;
+    if (end == nullptr) return false;
+    folder = end + 1;
+  }
+}
 
 const ToolValueRule kCpuIdRule{"ID:", 3, true, false};
 // The value starts one character past the colon, whatever that character is.

@@ -27,6 +27,10 @@ void ParseToolValue(const char* captured, const ToolValueRule& rule, char* out,
 // The scratch buffer of the lshw probe (the others use kCaptureCapacity).
 constexpr std::size_t kLshwScratchSize = 8096;
 
+// Looks for an executable tool in the folders of a colon-separated list;
+// writes the first one found into found (size bytes). False when none is.
+bool FindTool(const char* tool, const char* list, char* found, std::size_t size);
+
 // Output sizes the probes are given by the run (and promise callers).
 constexpr std::size_t kCpuIdCapacity = 50;
 constexpr std::size_t kBiosSerialCapacity = 50;

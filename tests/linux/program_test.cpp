@@ -32,8 +32,7 @@ bool IsStamped(const std::string& line) {
 TEST(Program, PrintsBannerLogSummaryAndRecord) {
   // The disk, CPU and BIOS tools are kept out of reach so the run is quick
   // and the same on every machine; the host's own name and kernel still show.
-  const std::string out =
-      testing::RunCommand("env PATH=/nonexistent " KOLVEXFORLINUX_PATH " 2>/dev/null");
+  const std::string out = testing::RunProgramWithoutTools("2>/dev/null");
   const std::vector<std::string> lines = SplitLines(out);
   ASSERT_EQ(lines.size(), 1u + 15 + 1 + 11 + 1 + 1) << out;
   EXPECT_EQ(lines[0], "kolvex for linux version 1.1.2");
@@ -82,8 +81,8 @@ struct OptionCase {
 class ProgramOption : public ::testing::TestWithParam<OptionCase> {};
 
 TEST_P(ProgramOption, AnswersWithoutCollecting) {
-  const std::string out = testing::RunCommand("env PATH=/nonexistent " KOLVEXFORLINUX_PATH " " +
-                                              std::string(GetParam().args) + " 2>&1; echo rc=$?");
+  const std::string out =
+      testing::RunProgramWithoutTools(std::string(GetParam().args) + " 2>&1; echo rc=$?");
   const std::vector<std::string> lines = SplitLines(out);
   ASSERT_GE(lines.size(), 2u) << out;
   EXPECT_EQ(lines[0], GetParam().firstLine);
@@ -107,10 +106,8 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(Program, ExplainKeepsTheFrameAndExplainsAfterTheRecord) {
-  const std::string plain =
-      testing::RunCommand("env PATH=/nonexistent " KOLVEXFORLINUX_PATH " 2>/dev/null");
-  const std::string out =
-      testing::RunCommand("env PATH=/nonexistent " KOLVEXFORLINUX_PATH " --explain 2>/dev/null");
+  const std::string plain = testing::RunProgramWithoutTools("2>/dev/null");
+  const std::string out = testing::RunProgramWithoutTools("--explain 2>/dev/null");
   const std::vector<std::string> lines = SplitLines(out);
   ASSERT_GT(lines.size(), 32u) << out;
   EXPECT_EQ(lines[0], "kolvex for linux version 1.1.2");

@@ -234,6 +234,17 @@ TEST_F(FakeTools, ValueLongerThanTheBufferStopsAtItsEnd) {
   EXPECT_EQ(bios[50], '#');
 }
 
+// A folder on a privileged caller's PATH decides nothing: the tools are
+// found in the system folders only. An ordinary caller keeps its PATH.
+TEST_F(FakeTools, PlantedToolRunsOnlyForAnOrdinaryCaller) {
+  Tool("dmidecode", "-t 4", "\tID: PLANTED\n");
+  SetToolSearchPathForTesting(nullptr);  // the rule itself, not the tests' list
+  char cpu[50] = {0};
+  testing::CaptureStdout([&] { GetCpuSerial(cpu); });
+  EXPECT_EQ(std::string(cpu) == "PLANTED", !RunsPrivileged()) << cpu;
+  EXPECT_STREQ(ToolSearchPath(), RunsPrivileged() ? kSystemToolPath : tools_.dir().c_str());
+}
+
 // Translated tool labels would hide every key: the tools run under LC_ALL=C
 // whatever the caller's locale, and the caller's environment stays as it was.
 TEST_F(FakeTools, CallersLanguageDoesNotReachTheTools) {
