@@ -25,22 +25,6 @@ std::string RunCommand(const std::string& command) {
   return out;
 }
 
-std::string RunProgramWithoutTools(const std::string& args) {
-  const std::string program = KOLVEXFORLINUX_PATH;
-  if (geteuid() != 0) return RunCommand("env PATH=/nonexistent " + program + " " + args);
-  char tmpl[] = "/tmp/kolvex-program-XXXXXX";
-  if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp");
-  const std::string dir = tmpl;
-  const std::string from = program.substr(0, program.rfind('/'));
-  RunCommand("cp '" + program + "' '" + from + "'/libkolvex.so* '" + dir + "' && chmod 755 '" +
-             dir + "'");
-  const std::string out = RunCommand(
-      "setpriv --reuid=65534 --regid=65534 --clear-groups env PATH=/nonexistent LD_LIBRARY_PATH='" +
-      dir + "' '" + dir + "/kolvexforlinux' " + args);
-  RunCommand("rm -rf '" + dir + "'");
-  return out;
-}
-
 FakeToolDir::FakeToolDir() {
   char tmpl[] = "/tmp/kolvex-tools-XXXXXX";
   if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp");

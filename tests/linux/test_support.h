@@ -56,12 +56,6 @@ inline std::vector<std::string> SplitLines(const std::string& text) {
 // Standard output of a shell command line.
 std::string RunCommand(const std::string& command);
 
-// Standard output of "kolvexforlinux ARGS" (ARGS may redirect) with no tool
-// in reach: PATH holds no folder. Root's tools are looked for in the system
-// folders whatever PATH says, so as root the program runs as nobody, from a
-// copy that any user may run.
-std::string RunProgramWithoutTools(const std::string& args);
-
 // A folder of fake tools, first and alone on PATH (with grep beside them)
 // while the object lives, so the probes' command lines run for real against
 // recorded output.
