@@ -202,14 +202,14 @@ class ChildGroup {
   // the whole group is killed.
   void End(long long until) {
     if (pid_ <= 0) return;
-    if (Look() == State::kRunning) {
-      while (Look() == State::kRunning && MsLeft(until) > 0) {
-        if (!EndLeaves(nullptr)) break;
-        AwaitExit(NowMs() + 2);
-      }
-      if (Look() == State::kRunning) Signal();
-      if (Look() != State::kNotOurs) kill(-pid_, SIGKILL);
+    while (Look() == State::kRunning && MsLeft(until) > 0) {
+      if (!EndLeaves(nullptr)) break;
+      AwaitExit(NowMs() + 2);
     }
+    if (Look() == State::kRunning) Signal();
+    // Whatever of the group is left, such as a tool's background child
+    // after the shell has exited; the unreaped shell still holds the id.
+    if (Look() != State::kNotOurs) kill(-pid_, SIGKILL);
     Reap();
     pid_ = 0;
   }

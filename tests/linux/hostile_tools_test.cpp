@@ -215,6 +215,9 @@ INSTANTIATE_TEST_SUITE_P(
         Hung{"LeavesAChildHoldingThePipe", "echo 'ID: 01 02'; /bin/sleep 1000 &\nexit 0\n", true,
              false, 1},
         Hung{"ReadsStandardInput", "/bin/cat >/dev/null; echo 'ID: 01 02'\n", false},
+        // The shell exits while a member it started in the background stays.
+        Hung{"ExitsLeavingAMemberBehind", "(/bin/sleep 1000 >/dev/null 2>&1 &); echo 'ID: 01 02'\n",
+             false, false, 1},
         // Output closed, yet the tool stays: the rest of the deadline, then the end.
         Hung{"ClosesOutputThenStays", "echo 'ID: 01 02'; exec >&-; /bin/sleep 1000\n", true},
         // Reading stops past 512 characters (grep passes on 4 KiB) while the tool runs.
