@@ -130,12 +130,18 @@ int GroupMembers(pid_t group, pid_t* pids, ProcStat* fields, int most) {
   return count;
 }
 
-// Kills the live members of the group that have no child in it: their
+// The members already sent SIGPIPE.
+struct Piped {
+  pid_t pids[kMostMembers];
+  int count = 0;
+};
+
+// Ends the live members of the group that have no child in it: their
 // parents, a shell or a tool's own, reap them and go on or end in turn.
 // Members whose standard output is keptOutput (a "pipe:[inode]" link) are
 // left alone. Returns false when the group has no member left but its
 // leader.
-bool EndGroupLeaves(pid_t group, const char* keptOutput) {
+bool EndGroupLeaves(pid_t group, const char* keptOutput, Piped* ended) {
   pid_t pids[kMostMembers];
   ProcStat fields[kMostMembers];
   const int count = GroupMembers(group, pids, fields, kMostMembers);
@@ -153,7 +159,18 @@ bool EndGroupLeaves(pid_t group, const char* keptOutput) {
       const ssize_t n = readlink(path, target, sizeof target - 1);
       if (n > 0 && std::strcmp(target, keptOutput) == 0) continue;
     }
-    kill(pids[i], SIGKILL);
+    // SIGPIPE first: a shell reports a child that SIGKILL ended ("Killed")
+    // on the caller's standard error, but is silent about one that a
+    // closed pipe ended. A member still there in a later round (it ignores
+    // or catches SIGPIPE) gets SIGKILL.
+    bool piped = false;
+    for (int j = 0; j < ended->count && !piped; ++j) piped = ended->pids[j] == pids[i];
+    if (piped || ended->count == kMostMembers) {
+      kill(pids[i], SIGKILL);
+    } else {
+      kill(pids[i], SIGPIPE);
+      ended->pids[ended->count++] = pids[i];
+    }
   }
   return count > 0;
 }
@@ -221,7 +238,7 @@ class ChildGroup {
   bool EndLeaves(const char* keptOutput) {
     if (Look() == State::kNotOurs) return false;
     kill(-pid_, SIGSTOP);
-    const bool members = EndGroupLeaves(pid_, keptOutput);
+    const bool members = EndGroupLeaves(pid_, keptOutput, &piped_);
     kill(-pid_, SIGCONT);
     return members;
   }
@@ -274,6 +291,7 @@ class ChildGroup {
 
   pid_t pid_;
   OwnedFd pidfd_;
+  Piped piped_;
   bool exited_ = false;
   int exitStatus_ = -1;
   int signal_ = 0;
