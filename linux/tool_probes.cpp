@@ -53,7 +53,8 @@ void ExplainTool(Trace& trace, TraceStep step, const char* command, const Comman
   else
     std::snprintf(noValue, sizeof noValue, "no value (ended by signal %d)", outcome.signal);
   if (!outcome.started)  // no tool ran: a hint about the tool would mislead
-    trace.Note(step, false, "%s: not started (%s)", command, std::strerror(outcome.startError));
+    trace.Note(step, false, "%s: not started (%s)", command,
+               DescribeError(outcome.startError).text);
   else
     trace.NoteCommand(step, command, outcome.timedOut, timeoutMs, value, noValue);
   if (found || !outcome.started) return;
