@@ -14,22 +14,19 @@ scripts/install-deps.sh hyperfine dmidecode lshw python3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Which tools does a run start here? lshw only when no disk answered the
-# kernel requests. A logging shim first on PATH tells.
-for tool in dmidecode lshw; do
-  real=$(command -v "$tool" || true)
-  if [ -n "$real" ]; then
-    printf '#!/bin/sh\necho %s >> %s/started\nexec %s "$@"\n' "$tool" "$work" "$real" > "$work/$tool"
-    chmod +x "$work/$tool"
-  fi
-done
-PATH="$work:$PATH" "$program" >/dev/null 2>&1
+# Which pipelines does a run start here? lshw only when no disk answered the
+# kernel requests. The explanation tells (a root caller's tools are not
+# looked for on PATH, so a shim there would see nothing).
+"$program" --explain > "$work/explain" 2>/dev/null
 pipelines=()
-grep -qx dmidecode "$work/started" 2>/dev/null && pipelines+=("dmidecode -t 4 | grep ID" "dmidecode -t 1 | grep \"Serial Number\"")
-grep -qx lshw "$work/started" 2>/dev/null && pipelines+=("lshw -class disk|grep serial")
+for p in "dmidecode -t 4 | grep ID" "dmidecode -t 1 | grep \"Serial Number\"" "lshw -class disk|grep serial"; do
+  grep -F "    $p: " "$work/explain" | grep -qv -e ": not run" -e ": not started" && pipelines+=("$p")
+done
 bare=$work/bare.sh
 {
   echo '#!/bin/sh'
+  # The tools as the program finds them: root's from the system folders.
+  [ "$(id -u)" = 0 ] && echo 'PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin'
   for p in "${pipelines[@]}"; do printf 'sh -c %q >/dev/null 2>&1\n' "$p"; done
   echo 'exit 0'
 } > "$bare"

@@ -5,6 +5,7 @@
 
 #include <clocale>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <ctime>
 #include <algorithm>
@@ -12,9 +13,11 @@
 #include <vector>
 
 #include "LinuxKolvex.h"
+#include "command_runner.h"
 #include "status_header.h"
 #include "sysfs.h"
 #include "test_support.h"
+#include "tool_probes.h"
 #include "trace.h"
 
 namespace kolvex {
@@ -215,6 +218,15 @@ TEST_P(ExplainedRun, SaysWhatBecameOfEachSource) {
   }
 }
 
+// The hint for a tool that is not on the search list: where the system
+// folders hold it, if they do.
+std::string MissingToolHint(const char* tool) {
+  char at[PATH_MAX];
+  return FindTool(tool, kSystemToolPath, at, sizeof at)
+             ? std::string("    hint: not on PATH; it is at ") + at
+             : std::string("    hint: install ") + tool;
+}
+
 constexpr char kAnsweringDmidecode[] =
     "case \"$2\" in 4) printf '\\tID: 01 02 03 04 05 06 07 08\\n';;"
     " 1) printf '\\tSerial Number: SN-1\\n';; esac\n";
@@ -232,7 +244,7 @@ INSTANTIATE_TEST_SUITE_P(
              "    /dev/sda SCSI generic: open: Permission denied",
              "    /nonexistent-sysfs/block/vda/serial: not present",
              "    lshw -class disk|grep serial: no value (exit status 1)", "    hint: needs root",
-             "    hint: install lshw", "    dmidecode -t 4 | grep ID: \"0102030405060708\" (used)",
+             MissingToolHint("lshw"), "    dmidecode -t 4 | grep ID: \"0102030405060708\" (used)",
              "    CPUID leaf 1: not asked (value found)",
              "    \"lo\" 127.0.0.1 000000000000: skipped (loopback address)"}},
         // A client in another language still gets the plain ASCII texts.
@@ -255,7 +267,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "    lshw -class disk|grep serial: not run (serial found)",
                      "  BIOS serial: empty (missing-item flag 0x100)",
                      "    dmidecode -t 1 | grep \"Serial Number\": no value (exit status 1)",
-                     "    hint: install dmidecode"}},
+                     MissingToolHint("dmidecode")}},
         ExplainCase{
             "timed_out_value_kept",
             ENOENT,

@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "LinuxKolvex.h"
+#include "command_runner.h"
 #include "test_support.h"
 #include "tool_probes.h"
 
@@ -133,12 +135,22 @@ struct Hung {
   const char* name;
   const char* script;  // body of dmidecode
   bool timesOut;
+  bool hostReaps = false;  // the caller ignores SIGCHLD, so the shell is not ours to reap
+  int orphans = 0;         // children the tool itself leaves to a subreaper, not the runner
 };
+
+// Reaps the zombies a child subreaper has been left with.
+int ReapOrphans() {
+  int reaped = 0;
+  while (waitpid(-1, nullptr, WNOHANG) > 0) ++reaped;
+  return reaped;
+}
 
 class HungTools : public ::testing::TestWithParam<Hung> {};
 
 // The command returns by its deadline with what the tool printed in time,
-// and leaves no process and no descriptor behind.
+// and leaves no process, no zombie and no descriptor behind, also under a
+// caller that is a child subreaper (as the first process of a container).
 TEST_P(HungTools, EndWithTheDeadlineKeepingTheValue) {
   constexpr int kDeadlineMs = 400;
   testing::FakeToolDir tools;
@@ -151,6 +163,10 @@ TEST_P(HungTools, EndWithTheDeadlineKeepingTheValue) {
   dup2(feed[0], STDIN_FILENO);
   close(feed[0]);
   const int descriptorsBefore = OpenDescriptors();
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
+  struct sigaction host = {}, saved = {};
+  host.sa_handler = GetParam().hostReaps ? SIG_IGN : SIG_DFL;
+  sigaction(SIGCHLD, &host, &saved);
 
   char captured[1024] = {0};
   const auto start = std::chrono::steady_clock::now();
@@ -161,6 +177,7 @@ TEST_P(HungTools, EndWithTheDeadlineKeepingTheValue) {
                         .count();
 
   const int descriptorsAfter = OpenDescriptors();
+  sigaction(SIGCHLD, &saved, nullptr);
   dup2(savedInput, STDIN_FILENO);
   close(savedInput);
   close(feed[1]);
@@ -184,16 +201,30 @@ TEST_P(HungTools, EndWithTheDeadlineKeepingTheValue) {
   }
   EXPECT_EQ(live, 0);
   if (live > 0) kill(-outcome.group, SIGKILL);
+  EXPECT_EQ(ReapOrphans(), GetParam().orphans) << "zombies left to the subreaper";
+  prctl(PR_SET_CHILD_SUBREAPER, 0);
+  // Reaped by the host: the status is unknown, not an "exit by signal 0".
+  EXPECT_EQ(outcome.statusUnknown, GetParam().hostReaps);
+  EXPECT_TRUE(outcome.statusUnknown || outcome.exited || outcome.signal != 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Tools, HungTools,
     ::testing::Values(
         Hung{"AnswersThenNeverExits", "echo 'ID: 01 02'; /bin/sleep 1000\n", true},
-        Hung{"LeavesAChildHoldingThePipe", "echo 'ID: 01 02'; /bin/sleep 1000 &\nexit 0\n", true},
+        Hung{"LeavesAChildHoldingThePipe", "echo 'ID: 01 02'; /bin/sleep 1000 &\nexit 0\n", true,
+             false, 1},
         Hung{"ReadsStandardInput", "/bin/cat >/dev/null; echo 'ID: 01 02'\n", false},
+        // The shell exits while a member it started in the background stays.
+        Hung{"ExitsLeavingAMemberBehind", "(/bin/sleep 1000 >/dev/null 2>&1 &); echo 'ID: 01 02'\n",
+             false, false, 1},
         // Output closed, yet the tool stays: the rest of the deadline, then the end.
-        Hung{"ClosesOutputThenStays", "echo 'ID: 01 02'; exec >&-; /bin/sleep 1000\n", true}),
+        Hung{"ClosesOutputThenStays", "echo 'ID: 01 02'; exec >&-; /bin/sleep 1000\n", true},
+        // Reading stops past 512 characters (grep passes on 4 KiB) while the tool runs.
+        Hung{"StopsEarlyThenSleeps",
+             "i=0; while [ $i -lt 1000 ]; do echo 'ID: 01 02'; i=$((i+1)); done; /bin/sleep 1000\n",
+             false},
+        Hung{"HostReapsItsChildren", "echo 'ID: 01 02'; exit 1\n", false, true}),
     [](const ::testing::TestParamInfo<Hung>& info) { return std::string(info.param.name); });
 
 }  // namespace

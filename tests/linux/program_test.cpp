@@ -4,9 +4,11 @@
 #include <cctype>
 #include <cstdio>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include <stdlib.h>
 #include <unistd.h>
 
 #include "cpu_id.h"
@@ -31,11 +33,30 @@ bool IsStamped(const std::string& line) {
   return usec == "0" || usec[0] != '0';
 }
 
+// Standard output of "kolvexforlinux ARGS" (ARGS may redirect) with no tool
+// in reach: PATH holds no folder. Root's tools are looked for in the system
+// folders whatever PATH says, so as root the program runs as nobody, from a
+// copy that any user may run.
+std::string RunProgramWithoutTools(const std::string& args) {
+  const std::string program = KOLVEXFORLINUX_PATH;
+  if (geteuid() != 0) return testing::RunCommand("env PATH=/nonexistent " + program + " " + args);
+  char tmpl[] = "/tmp/kolvex-program-XXXXXX";
+  if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp");
+  const std::string dir = tmpl;
+  const std::string from = program.substr(0, program.rfind('/'));
+  testing::RunCommand("cp '" + program + "' '" + from + "'/libkolvex.so* '" + dir +
+                      "' && chmod 755 '" + dir + "'");
+  const std::string out = testing::RunCommand(
+      "setpriv --reuid=65534 --regid=65534 --clear-groups env PATH=/nonexistent LD_LIBRARY_PATH='" +
+      dir + "' '" + dir + "/kolvexforlinux' " + args);
+  testing::RunCommand("rm -rf '" + dir + "'");
+  return out;
+}
+
 TEST(Program, PrintsBannerLogSummaryAndRecord) {
   // The disk, CPU and BIOS tools are kept out of reach so the run is quick
   // and the same on every machine; the host's own name and kernel still show.
-  const std::string out =
-      testing::RunCommand("env PATH=/nonexistent " KOLVEXFORLINUX_PATH " 2>/dev/null");
+  const std::string out = RunProgramWithoutTools("2>/dev/null");
   const std::vector<std::string> lines = SplitLines(out);
   ASSERT_EQ(lines.size(), 1u + 15 + 1 + 11 + 1 + 1) << out;
   EXPECT_EQ(lines[0], "kolvex for linux version 1.1.2");
@@ -84,8 +105,8 @@ struct OptionCase {
 class ProgramOption : public ::testing::TestWithParam<OptionCase> {};
 
 TEST_P(ProgramOption, AnswersWithoutCollecting) {
-  const std::string out = testing::RunCommand("env PATH=/nonexistent " KOLVEXFORLINUX_PATH " " +
-                                              std::string(GetParam().args) + " 2>&1; echo rc=$?");
+  const std::string out =
+      RunProgramWithoutTools(std::string(GetParam().args) + " 2>&1; echo rc=$?");
   const std::vector<std::string> lines = SplitLines(out);
   ASSERT_GE(lines.size(), 2u) << out;
   EXPECT_EQ(lines[0], GetParam().firstLine);
@@ -149,10 +170,8 @@ TEST(Program, HelpListsTheManualPagesOptionsAndExitStatuses) {
 }
 
 TEST(Program, ExplainKeepsTheFrameAndExplainsAfterTheRecord) {
-  const std::string plain =
-      testing::RunCommand("env PATH=/nonexistent " KOLVEXFORLINUX_PATH " 2>/dev/null");
-  const std::string out =
-      testing::RunCommand("env PATH=/nonexistent " KOLVEXFORLINUX_PATH " --explain 2>/dev/null");
+  const std::string plain = RunProgramWithoutTools("2>/dev/null");
+  const std::string out = RunProgramWithoutTools("--explain 2>/dev/null");
   const std::vector<std::string> lines = SplitLines(out);
   ASSERT_GT(lines.size(), 32u) << out;
   EXPECT_EQ(lines[0], "kolvex for linux version 1.1.2");

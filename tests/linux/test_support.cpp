@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "command_runner.h"
+
 #include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,9 +34,12 @@ FakeToolDir::FakeToolDir() {
   const char* grep = access("/usr/bin/grep", X_OK) == 0 ? "/usr/bin/grep" : "/bin/grep";
   if (symlink(grep, (dir_ + "/grep").c_str()) != 0) throw std::runtime_error("symlink grep");
   setenv("PATH", dir_.c_str(), 1);
+  // Run as root, the tools are not looked for on PATH.
+  SetToolSearchPathForTesting(dir_.c_str());
 }
 
 FakeToolDir::~FakeToolDir() {
+  SetToolSearchPathForTesting(nullptr);
   setenv("PATH", savedPath_.c_str(), 1);
   std::system(("rm -rf '" + dir_ + "'").c_str());
 }

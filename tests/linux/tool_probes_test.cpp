@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "command_runner.h"
 #include "cpu_id.h"
 #include "kolvex/kolvex.h"
 #include "test_support.h"
@@ -51,11 +52,13 @@ TEST(ExecuteCmd, CapturesOnlyStandardOutputToTheLastByte) {
     const char* command;
     const char* captured;
   } cases[] = {
-      {"printf abc", "abc"},                  // no final line feed
-      {"echo out; echo err >&2", "out\n"},    // standard error not captured
-      {"echo partial; exit 3", "partial\n"},  // exit status not looked at
-      {"/nonexistent/tool 2>/dev/null", ""},  // nothing printed at all
+      {"printf abc", "abc"},                              // no final line feed
+      {"echo out; echo err >&2", "out\n"},                // standard error not captured
+      {"echo partial; exit 3", "partial\n"},              // exit status not looked at
+      {"/nonexistent/tool 2>/dev/null", ""},              // nothing printed at all
+      {"printf 'ID: 1234'; exec sleep 100", "ID: 1234"},  // the deadline keeps a partial line
   };
+  testing::ScopedEnv deadline(kCommandTimeoutVariable, "300");
   for (const auto& c : cases) EXPECT_EQ(Capture(c.command), c.captured) << c.command;
 }
 
@@ -234,6 +237,17 @@ TEST_F(FakeTools, ValueLongerThanTheBufferStopsAtItsEnd) {
   GetBIOSSerial(bios);
   EXPECT_EQ(std::string(bios), std::string(49, 'S'));
   EXPECT_EQ(bios[50], '#');
+}
+
+// A folder on a privileged caller's PATH decides nothing: the tools are
+// found in the system folders only. An ordinary caller keeps its PATH.
+TEST_F(FakeTools, PlantedToolRunsOnlyForAnOrdinaryCaller) {
+  Tool("dmidecode", "-t 4", "\tID: PLANTED\n");
+  SetToolSearchPathForTesting(nullptr);  // the rule itself, not the tests' list
+  char cpu[50] = {0};
+  testing::CaptureStdout([&] { GetCpuSerial(cpu); });
+  EXPECT_EQ(std::string(cpu) == "PLANTED", !RunsPrivileged()) << cpu;
+  EXPECT_STREQ(ToolSearchPath(), RunsPrivileged() ? kSystemToolPath : tools_.dir().c_str());
 }
 
 // Translated tool labels would hide every key: the tools run under LC_ALL=C
