@@ -20,6 +20,7 @@
 #include <new>
 
 #include "kolvex/kolvex.h"
+#include "run_output.h"
 #include "sysfs.h"
 #include "trace.h"
 
@@ -259,6 +260,8 @@ int StartShell(const char* command, int outputFd, pid_t* pid) {
   int error = posix_spawn_file_actions_adddup2(&actions, outputFd, STDOUT_FILENO);
   if (error == 0)
     error = posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  if (error == 0 && ActiveOutput().silenceTools)
+    error = posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   if (error == 0) error = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
   if (error == 0) error = posix_spawnattr_setpgroup(&attributes, 0);
   std::unique_ptr<char*[]> env = ToolEnvironment();
@@ -325,14 +328,14 @@ CommandOutcome RunCommand(const char* command, char* out, int timeoutMs) {
 
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) {
-    std::printf("popen %s error\n", command);
+    RunPrintf("popen %s error\n", command);
     return outcome;
   }
   OwnedFd readEnd(ends[0]);
   OwnedFd writeEnd(ends[1]);
   pid_t pid = 0;
   if (StartShell(command, writeEnd.get(), &pid) != 0) {
-    std::printf("popen %s error\n", command);
+    RunPrintf("popen %s error\n", command);
     return outcome;
   }
   ChildGroup child(pid);
