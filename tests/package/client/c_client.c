@@ -34,10 +34,17 @@ static void without_time(const char *record, char *out, size_t size) {
 
 /* The flags the record's empty items call for. */
 static int flags_of(const char *record) {
-  static const int item_flags[] = {0, KOLVEX_MISSING_TIME, KOLVEX_MISSING_IP1, 0,
-                                   KOLVEX_MISSING_MAC1, 0, KOLVEX_MISSING_DEVICE_NAME,
-                                   KOLVEX_MISSING_OS_VERSION, KOLVEX_MISSING_DISK_SERIAL,
-                                   KOLVEX_MISSING_CPU_ID, KOLVEX_MISSING_BIOS_SERIAL};
+  static const int item_flags[] = {0,
+                                   KOLVEX_MISSING_TIME,
+                                   KOLVEX_MISSING_IP1,
+                                   0,
+                                   KOLVEX_MISSING_MAC1,
+                                   0,
+                                   KOLVEX_MISSING_DEVICE_NAME,
+                                   KOLVEX_MISSING_OS_VERSION,
+                                   KOLVEX_MISSING_DISK_SERIAL,
+                                   KOLVEX_MISSING_CPU_ID,
+                                   KOLVEX_MISSING_BIOS_SERIAL};
   int flags = 0;
   size_t item = 0;
   const char *at = record;
@@ -82,8 +89,8 @@ int main(int argc, char **argv) {
   space = kolvex_collect(guarded, 4, NULL);
   argument = kolvex_collect(NULL, sizeof g_record, header);
   zero = kolvex_collect(guarded, 0, NULL);
-  explained = kolvex_collect_explained(g_record, sizeof g_record, NULL, explanation,
-                                       sizeof explanation);
+  explained =
+      kolvex_collect_explained(g_record, sizeof g_record, NULL, explanation, sizeof explanation);
   for (i = 0; i < 4; ++i) pthread_create(&threads[i], NULL, collect_in_thread, &results[i]);
   for (i = 0; i < 4; ++i) pthread_join(threads[i], NULL);
   fflush(stdout);
