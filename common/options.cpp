@@ -5,6 +5,19 @@
 
 namespace kolvex {
 
+namespace {
+
+// Windows switches are case-blind: "/EXPLAIN" is "/explain".
+bool IsSwitch(const char* arg, const char* lowerName) {
+  for (; *lowerName != '\0'; ++arg, ++lowerName) {
+    const char c = (*arg >= 'A' && *arg <= 'Z') ? static_cast<char>(*arg - 'A' + 'a') : *arg;
+    if (c != *lowerName) return false;
+  }
+  return *arg == '\0';
+}
+
+}  // namespace
+
 ProgramOptions ParseProgramOptions(int argc, const char* const* argv, bool windowsSpelling) {
   ProgramOptions options{ProgramMode::kRun, nullptr};
   bool explain = false, help = false, version = false;
@@ -12,11 +25,11 @@ ProgramOptions ParseProgramOptions(int argc, const char* const* argv, bool windo
     const char* arg = argv[i];
     if (arg == nullptr) continue;
     const bool windows = windowsSpelling;
-    if (std::strcmp(arg, "--explain") == 0 || (windows && std::strcmp(arg, "/explain") == 0)) {
+    if (std::strcmp(arg, "--explain") == 0 || (windows && IsSwitch(arg, "/explain"))) {
       explain = true;
     } else if (std::strcmp(arg, "--help") == 0 || (windows && std::strcmp(arg, "/?") == 0)) {
       help = true;
-    } else if (std::strcmp(arg, "--version") == 0) {
+    } else if (std::strcmp(arg, "--version") == 0 || (windows && IsSwitch(arg, "/version"))) {
       version = true;
     } else {
       return ProgramOptions{ProgramMode::kUsageError, arg};
@@ -37,7 +50,7 @@ int AnswerWithoutCollecting(const ProgramOptions& options, const char* program, 
       std::fputs(usage, stdout);
       return 0;
     case ProgramMode::kVersion:
-      std::printf("%s 1.1.2\n", program);
+      std::printf("%s %s\n", program, KOLVEX_VERSION);
       return 0;
     case ProgramMode::kUsageError:
       std::fprintf(stderr,

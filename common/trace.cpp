@@ -1,14 +1,19 @@
 #include "trace.h"
 
+#if !defined(_WIN32)
+#include <locale.h>
+#endif
+
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 namespace kolvex {
 
-Trace* g_activeTrace = nullptr;
-
 namespace {
+
+thread_local Trace* t_activeTrace = nullptr;
 
 struct ItemName {
   ItemIndex index;
@@ -86,6 +91,33 @@ class Writer {
 };
 
 }  // namespace
+
+Trace* ActiveTrace() { return t_activeTrace; }
+
+ScopedTrace::ScopedTrace(Trace& trace) : previous_(t_activeTrace) { t_activeTrace = &trace; }
+ScopedTrace::~ScopedTrace() { t_activeTrace = previous_; }
+
+ErrnoText DescribeError(int error) {
+  // Callers may still read errno after us (a diagnostic of their own).
+  const int saved = errno;
+  ErrnoText e{};
+#if defined(_WIN32)
+  // The C runtime's texts are not translated.
+  std::snprintf(e.text, sizeof e.text, "%s", std::strerror(error));
+#else
+  // A C locale of our own, copied from while it lives; uselocale and
+  // setlocale of the caller are not touched.
+  const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+  if (c == static_cast<locale_t>(nullptr)) {
+    std::snprintf(e.text, sizeof e.text, "error %d", error);
+  } else {
+    std::snprintf(e.text, sizeof e.text, "%s", strerror_l(error, c));
+    freelocale(c);
+  }
+#endif
+  errno = saved;
+  return e;
+}
 
 QuotedValue Quote(const char* value) {
   return Quote(value, value == nullptr ? 0 : std::strlen(value));

@@ -71,15 +71,24 @@ class Trace {
   bool haveItems_ = false;
 };
 
-// The trace of the run under way, null when nobody asked.
-extern Trace* g_activeTrace;
-inline Trace* ActiveTrace() { return g_activeTrace; }
+// An error number's text as the C locale words it ("No such file or
+// directory"), whatever locale the caller set: the explanation stays plain
+// ASCII. The caller's locale is left as it is.
+struct ErrnoText {
+  char text[64];
+};
+ErrnoText DescribeError(int error);
 
-// Makes trace the active one for its lifetime.
+// The trace of the run under way on the calling thread, null when nobody
+// asked. Per thread: a probe that a client calls on another thread while an
+// explained run is under way stays out of that run's trace.
+Trace* ActiveTrace();
+
+// Makes trace the calling thread's active one for its lifetime.
 class ScopedTrace {
  public:
-  explicit ScopedTrace(Trace& trace) : previous_(g_activeTrace) { g_activeTrace = &trace; }
-  ~ScopedTrace() { g_activeTrace = previous_; }
+  explicit ScopedTrace(Trace& trace);
+  ~ScopedTrace();
   ScopedTrace(const ScopedTrace&) = delete;
   ScopedTrace& operator=(const ScopedTrace&) = delete;
 

@@ -33,11 +33,12 @@ void Capture(const uint8_t* data, size_t size, char* out) {
   KOLVEX_FUZZ_CHECK(std::strlen(out) == static_cast<size_t>(capture.length()));
 }
 
-void Parse(const char* capture, int most) {
+void Parse(const char* capture, const kolvex::WmicQuery& query) {
   std::unique_ptr<char[]> out(new char[50]());
-  kolvex::ParseWmicCapture(capture, out.get(), most);
+  const kolvex::WmicReading reading = kolvex::ParseWmicCapture(capture, query, out.get());
   const size_t length = strnlen(out.get(), 50);
-  KOLVEX_FUZZ_CHECK(length <= static_cast<size_t>(most));
+  KOLVEX_FUZZ_CHECK(length <= static_cast<size_t>(query.most));
+  KOLVEX_FUZZ_CHECK((length > 0) == (reading == kolvex::WmicReading::kValue));
   for (size_t i = 0; i < length; ++i)
     KOLVEX_FUZZ_CHECK(out[i] != ' ' && out[i] != '\r' && out[i] != '\n');
 }
@@ -76,10 +77,10 @@ void Describe(const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::unique_ptr<char[]> capture(new char[kolvex::kCaptureSize]());
   Capture(data, size, capture.get());
-  Parse(capture.get(), 16);
-  Parse(capture.get(), 10);
+  Parse(capture.get(), kolvex::kCpuIdQuery);
+  Parse(capture.get(), kolvex::kBiosSerialQuery);
   const std::vector<char> text = kolvex::fuzz::Text(data, size);
-  Parse(text.data(), 16);
+  Parse(text.data(), kolvex::kDiskSerialQuery);
   Walk(data, size);
   Describe(data, size);
   return 0;

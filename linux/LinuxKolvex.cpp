@@ -80,7 +80,7 @@ void GetDeviceNameAndOsVersion(char* name, char* version) {
   struct utsname info;
   std::memset(&info, 0, sizeof info);
   if (kolvex::ActiveKernel().uname(&info) != 0) {
-    KOLVEX_TRACE(kDeviceAndVersion, false, "uname: %s", std::strerror(errno));
+    KOLVEX_TRACE(kDeviceAndVersion, false, "uname: %s", kolvex::DescribeError(errno).text);
     return;
   }
   kolvex::CopyCut(name, info.nodename);

@@ -30,7 +30,7 @@ void ExplainOpenFailure(const char* path, const char* request, int error) {
   Trace* trace = ActiveTrace();
   if (trace == nullptr) return;
   trace->Note(TraceStep::kDiskSerial, false, "%s %s: open: %s", path, request,
-              std::strerror(error));
+              DescribeError(error).text);
   if (error == EACCES || error == EPERM) trace->Hint(TraceStep::kDiskSerial, "needs root");
 }
 
@@ -113,13 +113,28 @@ void SerialFromSysfsText(const unsigned char* data, std::size_t size, char* seri
     serial[n] = static_cast<char>(data[n]);
     ++n;
   }
-  if (n > 0 && serial[n - 1] == '\n') --n;
   serial[n] = '\0';
+}
+
+bool CleanSysfsSerial(char* serial) {
+  bool nonBlank = false;
+  for (char* at = serial; *at != '\0'; ++at) {
+    const unsigned char c = static_cast<unsigned char>(*at);
+    if (c == '\r' || c == '\n') {
+      *at = '\0';
+      break;
+    }
+    if (c < 0x20 || c == 0x7f)
+      *at = ' ';
+    else if (c != ' ')
+      nonBlank = true;
+  }
+  return nonBlank;
 }
 
 SysfsRead ReadSysfsSerial(const SysfsSerialSource& source, char* serial) {
   // Both decodings leave at most 255 characters and a NUL in decoded.
-  unsigned char data[kInquiryDataSize];
+  unsigned char data[kInquiryDataSize] = {};
   char decoded[kDiskSerialCapacity];
   SysfsRead read = ReadSysfsAttribute(source.attribute, data, sizeof data);
   if (read.state != SysfsState::kFound) return read;
@@ -127,7 +142,7 @@ SysfsRead ReadSysfsSerial(const SysfsSerialSource& source, char* serial) {
     SerialFromUnitSerialPage(data, read.size, decoded);
   else
     SerialFromSysfsText(data, read.size, decoded);
-  if (decoded[0] == '\0') {
+  if (!CleanSysfsSerial(decoded)) {
     read.state = SysfsState::kEmpty;
     return read;
   }
@@ -150,7 +165,7 @@ void ExplainSysfsRead(Trace& trace, const char* attribute, const SysfsRead& read
       break;
     case SysfsState::kUnreadable:
       trace.Note(TraceStep::kDiskSerial, false, "%s/%s: %s", SysfsRoot(), attribute,
-                 std::strerror(read.error));
+                 DescribeError(read.error).text);
       break;
   }
 }
@@ -214,7 +229,7 @@ void getIdeTypeDiskId(char* serial) {
     kolvex::KernelDescriptor disk(fd);
     if (ActiveKernel().ioctl(disk.fd(), HDIO_GET_IDENTITY, identity) != 0) {
       KOLVEX_TRACE(kDiskSerial, false, "%s identity: HDIO_GET_IDENTITY: %s", path,
-                   std::strerror(errno));
+                   kolvex::DescribeError(errno).text);
       return;
     }
   }
@@ -233,7 +248,7 @@ int open_scsi_device(const char* path) {
   int version = 0;
   if (ActiveKernel().ioctl(fd, SG_GET_VERSION_NUM, &version) < 0) {
     KOLVEX_TRACE(kDiskSerial, false, "%s SCSI generic: SG_GET_VERSION_NUM: %s", path,
-                 std::strerror(errno));
+                 kolvex::DescribeError(errno).text);
     ActiveKernel().close(fd);
     return -1;
   }

@@ -51,13 +51,21 @@ struct SysfsSerialSource {
 };
 extern const SysfsSerialSource kSysfsSerialSources[4];
 
-// A text attribute's value: its bytes up to the first NUL, without the one
-// line feed the kernel ends it with; at most size bytes, then a NUL.
+// A text attribute's value: its bytes up to the first NUL, at most size
+// bytes, then a NUL.
 void SerialFromSysfsText(const unsigned char* data, std::size_t size, char* serial);
 
+// What the record takes of a decoded sysfs value, in place: the text ends at
+// its first CR or LF (the kernel's closing line feed among them), as the
+// lshw line it stands in for would, and every other control byte becomes a
+// blank for the item's trimming to fold. Returns whether a non-blank byte
+// is left.
+bool CleanSysfsSerial(char* serial);
+
 // Reads and decodes one source into serial (at least 256 bytes), which it
-// writes only when the outcome is kFound; a decoded value without any byte
-// (page length 0, a lone line feed) is kEmpty.
+// writes only when the outcome is kFound; a value without a non-blank byte
+// (page length 0, a lone line feed, blanks or NULs only) is kEmpty, and the
+// chain goes on.
 SysfsRead ReadSysfsSerial(const SysfsSerialSource& source, char* serial);
 
 // The sysfs link of the chain: the first source that yields a serial.

@@ -59,7 +59,7 @@ int getLocalMacInfo(char* mac1, char* mac2, char* ip1, char* ip2) {
 
   const int fd = ActiveKernel().socket(AF_INET, SOCK_DGRAM, 0);
   if (fd < 0) {
-    KOLVEX_TRACE(kAddresses, false, "socket: %s", std::strerror(errno));
+    KOLVEX_TRACE(kAddresses, false, "socket: %s", kolvex::DescribeError(errno).text);
     kolvex::RunPerror("socket");
     return -1;
   }
@@ -72,7 +72,7 @@ int getLocalMacInfo(char* mac1, char* mac2, char* ip1, char* ip2) {
   list.ifc_len = sizeof entries;
   list.ifc_req = entries;
   if (ActiveKernel().ioctl(fd, SIOCGIFCONF, &list) != 0) {
-    KOLVEX_TRACE(kAddresses, false, "interface list: %s", std::strerror(errno));
+    KOLVEX_TRACE(kAddresses, false, "interface list: %s", kolvex::DescribeError(errno).text);
     kolvex::RunPrintf("ioctl: %s [%s:%d]\n", std::strerror(errno), __FILE__, __LINE__);
     return -1;
   }
@@ -86,11 +86,14 @@ int getLocalMacInfo(char* mac1, char* mac2, char* ip1, char* ip2) {
   bool firstTaken = false;
   for (int i = count - 1; i >= 0; --i) {
     struct ifreq& entry = entries[i];
+    // Any byte but '/', ':' and white space may stand in a name; the
+    // explanation shows it quoted.
     char name[IFNAMSIZ + 1] = {0};
     std::memcpy(name, entry.ifr_name, IFNAMSIZ);
     struct ifreq flagsQuery = entry;
     if (ActiveKernel().ioctl(fd, SIOCGIFFLAGS, &flagsQuery) != 0) {
-      KOLVEX_TRACE(kAddresses, false, "%s flags: %s; walk ended", name, std::strerror(errno));
+      KOLVEX_TRACE(kAddresses, false, "%s flags: %s; walk ended", kolvex::Quote(name).text,
+                   kolvex::DescribeError(errno).text);
       return -1;
     }
     // Asked on a fresh request holding only the name: the kernel copies just
@@ -100,8 +103,8 @@ int getLocalMacInfo(char* mac1, char* mac2, char* ip1, char* ip2) {
     std::memset(&hwQuery, 0, sizeof hwQuery);
     std::memcpy(hwQuery.ifr_name, entry.ifr_name, sizeof hwQuery.ifr_name);
     if (ActiveKernel().ioctl(fd, SIOCGIFHWADDR, &hwQuery) != 0) {
-      KOLVEX_TRACE(kAddresses, false, "%s hardware address: %s; walk ended", name,
-                   std::strerror(errno));
+      KOLVEX_TRACE(kAddresses, false, "%s hardware address: %s; walk ended",
+                   kolvex::Quote(name).text, kolvex::DescribeError(errno).text);
       return -1;
     }
     kolvex::FormatMacText(reinterpret_cast<const unsigned char*>(hwQuery.ifr_hwaddr.sa_data),
@@ -114,7 +117,8 @@ int getLocalMacInfo(char* mac1, char* mac2, char* ip1, char* ip2) {
     std::memset(&addrQuery, 0, sizeof addrQuery);
     std::memcpy(addrQuery.ifr_name, entry.ifr_name, sizeof addrQuery.ifr_name);
     if (ActiveKernel().ioctl(fd, SIOCGIFADDR, &addrQuery) != 0) {
-      KOLVEX_TRACE(kAddresses, false, "%s address: %s; walk ended", name, std::strerror(errno));
+      KOLVEX_TRACE(kAddresses, false, "%s address: %s; walk ended", kolvex::Quote(name).text,
+                   kolvex::DescribeError(errno).text);
       return -1;
     }
     const auto* addr = reinterpret_cast<const struct sockaddr_in*>(&addrQuery.ifr_addr);
@@ -123,10 +127,11 @@ int getLocalMacInfo(char* mac1, char* mac2, char* ip1, char* ip2) {
 
     const char* excluded = kolvex::ExclusionReason(macText, ipText);
     if (excluded != nullptr)
-      KOLVEX_TRACE(kAddresses, false, "%s %s %s: skipped (%s)", name, ipText, macText, excluded);
+      KOLVEX_TRACE(kAddresses, false, "%s %s %s: skipped (%s)", kolvex::Quote(name).text, ipText,
+                   macText, excluded);
     else
-      KOLVEX_TRACE(kAddresses, true, "%s %s %s: taken as address %d", name, ipText, macText,
-                   firstTaken ? 2 : 1);
+      KOLVEX_TRACE(kAddresses, true, "%s %s %s: taken as address %d", kolvex::Quote(name).text,
+                   ipText, macText, firstTaken ? 2 : 1);
     if (excluded == nullptr) {
       if (!firstTaken) {
         kolvex::CopyText(mac1, macText);

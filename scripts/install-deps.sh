@@ -12,5 +12,13 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 0
 fi
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# apt's and dpkg's chatter goes to a log, shown only when the install fails.
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+echo "kolvex: installing ${missing[*]}"
+if ! { apt-get update -qq && apt-get install -y -qq -o DPkg::Lock::Timeout=600 \
+  --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+  cat "$log" >&2
+  echo "kolvex: installing ${missing[*]} failed" >&2
+  exit 1
+fi

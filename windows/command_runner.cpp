@@ -54,26 +54,42 @@ void CaptureText::AppendWide(const char* bytes, int count) {
   }
 }
 
+namespace {
+
+// UTF-16LE text of ASCII characters without a mark: every even byte an
+// ASCII character, every odd byte 0.
+bool AsciiUnits(const unsigned char* head, int count) {
+  if (count < 2) return false;
+  for (int i = 0; i + 1 < count; i += 2)
+    if (head[i] == 0 || head[i] >= 0x80 || head[i + 1] != 0) return false;
+  return true;
+}
+
+}  // namespace
+
 bool CaptureText::Take(const char* bytes, int count) {
   if (count < 0) count = 0;
   if (form_ == Form::kUnknown) {
-    const unsigned char first =
-        heldCount_ ? held_ : (count > 0 ? static_cast<unsigned char>(bytes[0]) : 0);
-    const int seen = heldCount_ + count;
+    // The first bytes of the stream, a held one first, tell its form.
+    unsigned char head[8];
+    int seen = 0;
+    if (heldCount_) head[seen++] = held_;
+    for (int i = 0; i < count && seen < static_cast<int>(sizeof head); ++i)
+      head[seen++] = static_cast<unsigned char>(bytes[i]);
     if (seen == 0) return true;
-    if (seen == 1 && first == 0xFF) {  // wait for the second byte of a possible mark
-      held_ = first;
+    if (seen == 1) {  // wait for the second byte: a mark, or a 0 after a letter
+      held_ = head[0];
       heldCount_ = 1;
       return true;
     }
-    const bool mark = seen >= 2 && first == 0xFF &&
-                      static_cast<unsigned char>(heldCount_ ? bytes[0] : bytes[1]) == 0xFE;
-    if (mark) {
+    if (head[0] == 0xFF && head[1] == 0xFE) {
       form_ = Form::kWide;
       const int skip = 2 - heldCount_;
       heldCount_ = 0;
       bytes += skip;
       count -= skip;
+    } else if (AsciiUnits(head, seen)) {
+      form_ = Form::kWide;  // a held byte stays the low half of the first unit
     } else {
       form_ = Form::kBytes;
       if (heldCount_) {
@@ -183,7 +199,7 @@ HANDLE MakeJob() {
 
 }  // namespace
 
-CommandOutcome RunCommand(const char* command, char* out, int timeoutMs) {
+CommandOutcome RunCommand(const char* application, const char* command, char* out, int timeoutMs) {
   CommandOutcome outcome;
   if (command == nullptr || out == nullptr) return outcome;
   const ULONGLONG deadline =
@@ -219,7 +235,7 @@ CommandOutcome RunCommand(const char* command, char* out, int timeoutMs) {
   std::memset(&started, 0, sizeof started);
   std::string line(command);  // CreateProcessA may write into its command line
   // Suspended until it is in the job, so that nothing it starts escapes.
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+  if (!CreateProcessA(application, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
                       nullptr, &startup, &started)) {
     if (job != nullptr) CloseHandle(job);
     return outcome;
@@ -267,7 +283,7 @@ CommandOutcome RunCommand(const char* command, char* out, int timeoutMs) {
 }  // namespace kolvex
 
 int executeCMD(const char* command, char* out) {
-  return kolvex::RunCommand(command, out, kolvex::CommandTimeoutMs()).started ? 0 : -1;
+  return kolvex::RunCommand(nullptr, command, out, kolvex::CommandTimeoutMs()).started ? 0 : -1;
 }
 
 #endif

@@ -14,11 +14,12 @@ char NarrowUnit(unsigned unit);
 // Gathers what a child writes into the caller's zero-filled buffer, keeping
 // it NUL-terminated. Each read is appended up to a NUL among its bytes.
 //
-// wmic writes UTF-16LE with a byte-order mark when its output is not a
-// console on some hosts; such text holds a NUL after every ASCII letter and
-// would be cut to its first character. A stream that opens with the mark
-// FF FE is therefore narrowed unit by unit before it is appended; any other
-// stream is kept byte for byte.
+// wmic writes UTF-16LE when its output is not a console on some hosts,
+// with a byte-order mark for values and without one for some error texts;
+// such text holds a NUL after every ASCII letter and would be cut to its
+// first character. A stream that opens with the mark FF FE, or whose first
+// bytes are ASCII letters each followed by 0, is therefore narrowed unit by
+// unit before it is appended; any other stream is kept byte for byte.
 //
 // The text before the last read holds at most kCaptureEnough characters and
 // one read adds at most kReadBlock, which with the NUL is one byte more than
@@ -30,7 +31,7 @@ class CaptureText {
   // Takes the bytes of one read. Returns false once the text is longer than
   // kCaptureEnough characters and reading should stop.
   bool Take(const char* bytes, int count);
-  // Appends a lone first byte that was held back to test for the mark.
+  // Appends a lone first byte that was held back to tell the stream's form.
   void Finish();
 
   int length() const { return length_; }
@@ -47,7 +48,7 @@ class CaptureText {
   int length_;
   Form form_ = Form::kUnknown;
   bool ended_ = false;  // a NUL unit ended the current wide read
-  int heldCount_ = 0;   // a lone leading 0xFF, or an odd UTF-16 byte
+  int heldCount_ = 0;   // a lone first byte, or an odd UTF-16 byte
   unsigned char held_ = 0;
 };
 
@@ -68,7 +69,9 @@ struct CommandOutcome {
 // kCaptureSize bytes). Reading and the wait for the child are bounded by
 // timeoutMs; then, or once the child has ended, the job is ended, so
 // nothing of the command outlives the call. What was read is kept.
-CommandOutcome RunCommand(const char* command, char* out, int timeoutMs);
+// application, when given, is the program started (no search); else the
+// first word of command is looked for in the system's search order.
+CommandOutcome RunCommand(const char* application, const char* command, char* out, int timeoutMs);
 
 }  // namespace kolvex
 

@@ -12,7 +12,7 @@
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: kolvexforWindows [/explain | --explain | /? | --help | --version]\n"
+    "Usage: kolvexforWindows [/explain | --explain | /? | --help | /version | --version]\n"
     "Collects this computer's identifying information and prints the progress\n"
     "log, a summary and the terminal record (\"CollectData = [...]\"), then\n"
     "waits for a key.\n"
@@ -20,7 +20,7 @@ constexpr char kUsage[] =
     "  /explain, --explain  after the record, tell for every item each source\n"
     "                       tried, its outcome and which one gave the value\n"
     "  /?, --help           show this text and exit\n"
-    "  --version            show the version and exit\n"
+    "  /version, --version  show the version and exit\n"
     "\n"
     "KOLVEX_COMMAND_TIMEOUT_MS sets the deadline of each wmic query.\n";
 

@@ -6,6 +6,7 @@
 #include <wbemcli.h>
 
 #include <cstring>
+#include <new>
 
 #include "command_deadline.h"
 #include "command_runner.h"
@@ -59,7 +60,7 @@ class Variant {
   VARIANT v_;
 };
 
-int QueryFirstValue(const WmicQuery& query, char* out) {
+int QueryFirstValue(const WmicQuery& query, char* text, int size) {
   ComRef<IWbemLocator> locator;
   if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
                               locator.voidSlot())))
@@ -87,7 +88,8 @@ int QueryFirstValue(const WmicQuery& query, char* out) {
                                  objects.slot())))
     return -1;
 
-  // A stuck WMI service must not hold the run longer than wmic may take.
+  // The caller's wait bounds the query as a whole; this bound only keeps a
+  // worker whose caller has stopped waiting from waiting here for good.
   ComRef<IWbemClassObject> first;
   ULONG returned = 0;
   if (objects->Next(CommandTimeoutMs(), 1, first.slot(), &returned) != WBEM_S_NO_ERROR ||
@@ -100,24 +102,75 @@ int QueryFirstValue(const WmicQuery& query, char* out) {
 
   // wmic shows the value as text of the console code page; identifiers are
   // ASCII, so the same narrowing as for its UTF-16 output applies.
-  char narrow[kValueTextSize];
-  std::memset(narrow, 0, sizeof narrow);
   const BSTR wide = V_BSTR(value.get());
-  for (int i = 0; i < kValueTextSize - 1 && wide[i] != L'\0'; ++i)
-    narrow[i] = NarrowUnit(static_cast<unsigned>(wide[i]));
-  return CopyFirstValue(narrow, out, query.most) > 0 ? 0 : -1;
+  int n = 0;
+  for (; n < size - 1 && wide[n] != L'\0'; ++n)
+    text[n] = NarrowUnit(static_cast<unsigned>(wide[n]));
+  text[n] = '\0';
+  return 0;
+}
+
+WmiReader g_reader = QueryFirstValue;
+
+// One query on the worker thread. The caller and the worker each hold a
+// reference; whoever lets go last frees it, so a worker that outlives the
+// caller's wait still writes only into memory of its own.
+struct WmiJob {
+  LONG references;
+  HMODULE module;  // held by the worker, so that its code stays loaded
+  WmicQuery query;
+  WmiReader reader;
+  int result;
+  char text[kValueTextSize];
+};
+
+void Release(WmiJob* job) {
+  if (InterlockedDecrement(&job->references) == 0) delete job;
+}
+
+DWORD WINAPI RunWmiJob(void* parameter) {
+  WmiJob* job = static_cast<WmiJob*>(parameter);
+  // The thread is ours, so is its apartment.
+  const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (SUCCEEDED(init)) {
+    job->result = job->reader(job->query, job->text, kValueTextSize);
+    CoUninitialize();
+  }
+  const HMODULE module = job->module;
+  Release(job);
+  if (module != nullptr) FreeLibraryAndExitThread(module, 0);
+  return 0;
 }
 
 }  // namespace
 
-int ReadWmiValue(const WmicQuery& query, char* out) {
-  const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  // S_OK and S_FALSE both take a reference that we give back. A thread
-  // already in a single-threaded apartment answers RPC_E_CHANGED_MODE; COM
-  // is usable there and stays the caller's to close.
-  if (FAILED(init) && init != RPC_E_CHANGED_MODE) return -1;
-  const int result = QueryFirstValue(query, out);
-  if (SUCCEEDED(init)) CoUninitialize();
+WmiReader ReplaceWmiReader(WmiReader reader) {
+  const WmiReader before = g_reader;
+  g_reader = reader;
+  return before;
+}
+
+int ReadWmiValue(const WmicQuery& query, char* out, int timeoutMs) {
+  WmiJob* job = new (std::nothrow) WmiJob{2, nullptr, query, g_reader, -1, {}};
+  if (job == nullptr) return -1;
+  // A client may unload a library holding this code while a worker it gave
+  // up on still runs; the worker's own reference keeps the code there.
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&RunWmiJob),
+                     &job->module);
+  HANDLE worker = CreateThread(nullptr, 0, RunWmiJob, job, 0, nullptr);
+  if (worker == nullptr) {
+    if (job->module != nullptr) FreeLibrary(job->module);
+    delete job;
+    return -1;
+  }
+  const DWORD waited =
+      WaitForSingleObject(worker, timeoutMs > 0 ? static_cast<DWORD>(timeoutMs) : 0);
+  CloseHandle(worker);
+  int result = kWmiTimedOut;
+  if (waited == WAIT_OBJECT_0) {  // the worker has let go; what it wrote is final
+    result = job->result == 0 && CopyFirstValue(job->text, out, query.most) > 0 ? 0 : -1;
+  }
+  Release(job);
   return result;
 }
 

@@ -5,8 +5,11 @@
 #include "command_deadline.h"
 #include "command_runner.h"
 
-#if defined(_WIN32) && KOLVEX_WMI_FALLBACK
+#if defined(_WIN32)
+#include <windows.h>
+#if KOLVEX_WMI_FALLBACK
 #include "wmi_query.h"
+#endif
 #endif
 
 namespace kolvex {
@@ -53,11 +56,30 @@ bool IsWmicErrorReport(const char* capture) {
   return false;
 }
 
-void ParseWmicCapture(const char* capture, char* out, int most) {
-  if (IsWmicErrorReport(capture)) return;
-  const char* lineEnd = std::strstr(capture, "\r\n");
-  if (lineEnd == nullptr) return;
-  CopyFirstValue(lineEnd + 2, out, most);
+namespace {
+
+// The line at text names property, a wide literal of ASCII letters.
+bool IsHeader(const char* text, const wchar_t* property) {
+  for (; *property != L'\0'; ++text, ++property) {
+    const char a = (*text >= 'a' && *text <= 'z') ? static_cast<char>(*text - 'a' + 'A') : *text;
+    const wchar_t b =
+        (*property >= L'a' && *property <= L'z') ? *property - L'a' + L'A' : *property;
+    if (a == '\0' || static_cast<wchar_t>(static_cast<unsigned char>(a)) != b) return false;
+  }
+  return *text == '\0' || std::strchr(" \t\r\n", *text) != nullptr;
+}
+
+}  // namespace
+
+WmicReading ParseWmicCapture(const char* capture, const WmicQuery& query, char* out) {
+  const char* header = capture + std::strspn(capture, " \t\r\n");
+  if (*header == '\0') return WmicReading::kNothing;
+  if (!IsHeader(header, query.wmiProperty) || IsWmicErrorReport(capture))
+    return WmicReading::kReport;
+  const char* lineEnd = std::strstr(header, "\r\n");
+  if (lineEnd == nullptr) return WmicReading::kNothing;
+  return CopyFirstValue(lineEnd + 2, out, query.most) > 0 ? WmicReading::kValue
+                                                          : WmicReading::kNothing;
 }
 
 namespace {
@@ -76,7 +98,7 @@ QuotedValue ErrorText(const char* capture) {
 }  // namespace
 
 void ExplainWmic(Trace& trace, TraceStep step, const char* command, bool started, bool timedOut,
-                 int timeoutMs, const char* capture, const char* value) {
+                 int timeoutMs, WmicReading reading, const char* capture, const char* value) {
   if (!started) {
     trace.Note(step, false, "%s: not started", command);
 #if KOLVEX_WMI_FALLBACK
@@ -84,20 +106,22 @@ void ExplainWmic(Trace& trace, TraceStep step, const char* command, bool started
 #else
     trace.Hint(step, "wmic missing: build with the WMI fallback, or install wmic");
 #endif
-  } else if (IsWmicErrorReport(capture)) {
+  } else if (reading == WmicReading::kReport) {
     trace.Note(step, false, "%s: error report %s", command, ErrorText(capture).text);
   } else {
     trace.NoteCommand(step, command, timedOut, timeoutMs, value, "no value");
   }
 }
 
-void ExplainWmi(Trace& trace, TraceStep step, const WmicQuery& query, int result,
+void ExplainWmi(Trace& trace, TraceStep step, const WmicQuery& query, int result, int waitedMs,
                 const char* value) {
   char statement[96] = {0};
   for (std::size_t i = 0; i + 1 < sizeof statement && query.wmiStatement[i] != L'\0'; ++i)
     statement[i] = NarrowUnit(static_cast<unsigned>(query.wmiStatement[i]));
   if (result == 0 && value[0] != '\0')
     trace.Note(step, true, "WMI %s: %s", statement, Quote(value).text);
+  else if (result == kWmiTimedOut)
+    trace.Note(step, false, "WMI %s: no answer within %d ms, no value", statement, waitedMs);
   else
     trace.Note(step, false, "WMI %s: no value", statement);
 }
@@ -108,23 +132,43 @@ void ExplainWmi(Trace& trace, TraceStep step, const WmicQuery& query, int result
 
 namespace {
 
+// wmic of the system, never one found first in the program's folder, the
+// current directory or the search path.
+bool WmicProgram(char* path, UINT size) {
+  static const char kTail[] = "\\wbem\\WMIC.exe";
+  const UINT n = GetSystemDirectoryA(path, size);
+  if (n == 0 || n + sizeof kTail > size) return false;
+  std::memcpy(path + n, kTail, sizeof kTail);
+  return true;
+}
+
 void RunQuery(const kolvex::WmicQuery& query, kolvex::TraceStep step, char* out) {
+  const ULONGLONG start = GetTickCount64();
+  const int timeoutMs = kolvex::CommandTimeoutMs();
+  char program[MAX_PATH];
   char capture[kolvex::kCaptureSize];
   std::memset(capture, 0, sizeof capture);
-  const int timeoutMs = kolvex::CommandTimeoutMs();
-  const kolvex::CommandOutcome outcome = kolvex::RunCommand(query.command, capture, timeoutMs);
-  const bool answered = outcome.started && !kolvex::IsWmicErrorReport(capture);
-  if (answered) kolvex::ParseWmicCapture(capture, out, query.most);
+  kolvex::CommandOutcome outcome;
+  if (WmicProgram(program, sizeof program))
+    outcome = kolvex::RunCommand(program, query.command, capture, timeoutMs);
+  const kolvex::WmicReading reading = outcome.started
+                                          ? kolvex::ParseWmicCapture(capture, query, out)
+                                          : kolvex::WmicReading::kNothing;
   if (kolvex::Trace* trace = kolvex::ActiveTrace())
     kolvex::ExplainWmic(*trace, step, query.command, outcome.started, outcome.timedOut, timeoutMs,
-                        capture, out);
-  if (answered) return;
+                        reading, capture, out);
+  if (outcome.started && reading != kolvex::WmicReading::kReport) return;
 #if KOLVEX_WMI_FALLBACK
   // No wmic on this machine, or one that reported a failure: ask the store
-  // it would have read.
-  const int result = kolvex::ReadWmiValue(query, out);
+  // it would have read, for what is left of this item's deadline.
+  const ULONGLONG spent = GetTickCount64() - start;
+  const int left =
+      spent >= static_cast<ULONGLONG>(timeoutMs) ? 0 : timeoutMs - static_cast<int>(spent);
+  const int result = kolvex::ReadWmiValue(query, out, left);
   if (kolvex::Trace* trace = kolvex::ActiveTrace())
-    kolvex::ExplainWmi(*trace, step, query, result, out);
+    kolvex::ExplainWmi(*trace, step, query, result, left, out);
+#else
+  (void)start;
 #endif
 }
 

@@ -26,22 +26,34 @@ extern const WmicQuery kBiosSerialQuery;
 int CopyFirstValue(const char* text, char* out, int most);
 
 // wmic reports a failure on the same streams as a value ("ERROR:" and
-// "Description = ..." lines, "Error: ..." under other hosts); such a capture
-// holds no value.
+// "Description = ..." lines, "Error: ..." under other hosts).
 bool IsWmicErrorReport(const char* capture);
 
-// The wmic parse: the first value starts right after the first "\r\n" of
-// the capture. A capture without one, or an error report, leaves out
-// untouched.
-void ParseWmicCapture(const char* capture, char* out, int most);
+// What one wmic capture says.
+enum class WmicReading {
+  kValue,    // the header, then a value line
+  kNothing,  // no text, or the header without a value
+  kReport,   // anything else: an error report, in whatever language
+};
+
+// The wmic parse. wmic translates its error reports but never the
+// property names, so a value is recognised by its header: the first
+// non-blank line must be query's property name (case-blind). The value
+// starts right after the first "\r\n" from there and is copied into out
+// by CopyFirstValue; out stays untouched unless the answer is kValue.
+WmicReading ParseWmicCapture(const char* capture, const WmicQuery& query, char* out);
 
 // Tells the trace what became of one wmic query: not started, timed out,
 // an error report (its description), a value, or none.
 void ExplainWmic(Trace& trace, TraceStep step, const char* command, bool started, bool timedOut,
-                 int timeoutMs, const char* capture, const char* value);
+                 int timeoutMs, WmicReading reading, const char* capture, const char* value);
 
-// The same for the WMI fallback's answer.
-void ExplainWmi(Trace& trace, TraceStep step, const WmicQuery& query, int result,
+// ReadWmiValue's result when WMI did not answer within the time left.
+constexpr int kWmiTimedOut = -2;
+
+// The same for the WMI fallback's answer (result as ReadWmiValue returns
+// it, waitedMs the time it was given).
+void ExplainWmi(Trace& trace, TraceStep step, const WmicQuery& query, int result, int waitedMs,
                 const char* value);
 
 }  // namespace kolvex

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,6 +42,37 @@ TEST(ConcurrentCallers, CollectionsDoNotInterfere) {
     for (std::thread& t : threads) t.join();
   });
   EXPECT_EQ(wrong.load(), 0);
+}
+
+// An explained run whose CPU step waits while another thread calls a probe.
+std::promise<void> g_runWaits, g_probeDone;
+void CpuStepMeetingAProbe(char* id) {
+  g_runWaits.set_value();
+  g_probeDone.get_future().wait();
+  testing::PutText(id, "57060500FFFBEBBF");
+}
+
+std::string Explained() {
+  char out[256] = {0}, explanation[8192];
+  int len = 0;
+  testing::CaptureStdout([&] { ORVIK_GetExplainedSystemInfo(out, len, explanation, 8192); });
+  return explanation;
+}
+
+// That probe call stays out of the run's explanation.
+TEST(ConcurrentCallers, AProbeOnAnotherThreadStaysOutOfAnExplainedRun) {
+  testing::ScopedProbes probes(ActiveProbes());
+  *probes = testing::kWorkedExampleProbes;
+  const std::string alone = Explained();
+  probes->cpuId = CpuStepMeetingAProbe;
+  std::thread other([] {
+    g_runWaits.get_future().wait();
+    char name[50] = {0}, version[50] = {0};
+    GetDeviceNameAndOsVersion(name, version);
+    g_probeDone.set_value();
+  });
+  EXPECT_EQ(Explained(), alone);
+  other.join();
 }
 
 }  // namespace

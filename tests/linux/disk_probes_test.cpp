@@ -71,15 +71,21 @@ TEST(SerialFromUnitSerialPage, PageLengthBoundsTheSerial) {
     int length;
     std::string content;
     std::string serial;
+    std::size_t received = kInquiryDataSize;
   } cases[] = {
-      {0, "IGNORED", ""}, {8, "SER-0042tail", "SER-0042"},
-      {251, full, full},  {252, full, full},  // more than the transfer holds: only 251 bytes exist
-      {255, full, full},  {10, std::string("AB\0CD", 5), "AB"},
+      {0, "IGNORED", ""},
+      {8, "SER-0042tail", "SER-0042"},
+      {251, full, full},
+      {252, full, full},  // more than the transfer holds: only 251 bytes exist
+      {255, full, full},
+      {10, std::string("AB\0CD", 5), "AB"},
+      // A short sysfs read: the bytes after the 9 received are not the page.
+      {20, "SHORTjunkjunkjunkjun", "SHORT", 9},
   };
   for (const auto& c : cases) {
     char serial[300];
     std::memset(serial, '#', sizeof serial);
-    SerialFromUnitSerialPage(Page(c.length, c.content).data(), kInquiryDataSize, serial);
+    SerialFromUnitSerialPage(Page(c.length, c.content).data(), c.received, serial);
     EXPECT_EQ(std::string(serial), c.serial) << c.length;
     EXPECT_EQ(serial[c.serial.size() + 1], '#') << "nothing past the serial's NUL";
   }
@@ -396,7 +402,15 @@ TEST(SysfsSerial, FirstSourceWithASerialWinsEachOutcomeNamed) {
        {{sda, kDirectory}, {nv, nvme}},
        "NVME-SER-0001       ",
        {U, F, M, M}},
-      {"line feed inside stays", {{vd, "AB\nCD\n"}}, "AB\nCD", {M, M, F, M}},
+      {"a line feed ends the value", {{vd, "AB\nCD\n"}}, "AB", {M, M, F, M}},
+      {"blanks are no value: chain goes on",
+       {{sda, std::string("\0\x80\0\x04    ", 8)}, {vd, "    \n"}, {mm, mmc}},
+       mmc.substr(0, mmc.size() - 1),
+       {E, M, E, F}},
+      {"control bytes become blanks, CR ends",
+       {{vd, "AB\x1b[2J\x1b]0;x\aCD\r\nEF\n"}},
+       "AB [2J ]0;x CD",
+       {M, M, F, M}},
       {"nothing at all", {}, "", {M, M, M, M}},
   };
   for (const auto& c : cases) {

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <clocale>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -148,6 +149,16 @@ TEST(EntryPointsClock, DateBytesComeFromTheLocalTimeAroundTheCall) {
   EXPECT_EQ(out[0], 1);
 }
 
+TEST_F(EntryPoints, DateBytesAreZeroWithoutALocalTime) {
+  clock_->toLocal = [](std::time_t, std::tm*) { return false; };
+  unsigned char out[8];
+  std::memset(out, 0xEE, sizeof out);
+  int len = 0;
+  CaptureStdout([&] { ORVIK_GetSystemInfoUnAesEncode(reinterpret_cast<char*>(out), len); });
+  const unsigned char expected[8] = {1, '0', 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(0, std::memcmp(out, expected, 8));
+}
+
 // The explained run on this machine's kernel and stand-ins: every source
 // says what became of it, and only the source whose value an item took is
 // marked used.
@@ -158,6 +169,7 @@ struct ExplainCase {
   const char* dmidecode;  // body of the stand-in, or none on PATH
   const char* timeoutMs;  // KOLVEX_COMMAND_TIMEOUT_MS, or unset
   std::vector<std::string> lines;
+  const char* language = nullptr;  // a client's LANGUAGE under setlocale(LC_ALL, "C.UTF-8")
 };
 
 int g_openError;
@@ -180,10 +192,19 @@ TEST_P(ExplainedRun, SaysWhatBecameOfEachSource) {
                                : std::string("/nonexistent-sysfs");
   const char* savedRoot = SysfsRoot();
   SetSysfsRoot(root.c_str());
+  testing::ScopedEnv language("LANGUAGE", c.language);
+  const std::string savedLocale = setlocale(LC_ALL, nullptr);
+  if (c.language != nullptr && setlocale(LC_ALL, "C.UTF-8") != nullptr &&
+      std::string(std::strerror(ENOENT)) == "No such file or directory") {
+    setlocale(LC_ALL, savedLocale.c_str());
+    SetSysfsRoot(savedRoot);
+    GTEST_SKIP() << "the C library's messages in " << c.language << " are not installed";
+  }
   char out[256] = {0};
   char explanation[16384];
   int len = 0;
   CaptureStdout([&] { ORVIK_GetExplainedSystemInfo(out, len, explanation, sizeof explanation); });
+  setlocale(LC_ALL, savedLocale.c_str());
   SetSysfsRoot(savedRoot);
   const std::vector<std::string> got = testing::SplitLines(explanation);
   for (std::string line : c.lines) {
@@ -212,7 +233,16 @@ INSTANTIATE_TEST_SUITE_P(
              "    lshw -class disk|grep serial: no value (exit status 1)", "    hint: needs root",
              "    hint: install lshw", "    dmidecode -t 4 | grep ID: \"0102030405060708\" (used)",
              "    CPUID leaf 1: not asked (value found)",
-             "    lo 127.0.0.1 000000000000: skipped (loopback address)"}},
+             "    \"lo\" 127.0.0.1 000000000000: skipped (loopback address)"}},
+        // A client in another language still gets the plain ASCII texts.
+        ExplainCase{"client_locale_translates",
+                    ENOENT,
+                    nullptr,
+                    nullptr,
+                    nullptr,
+                    {"    /dev/sda identity: open: No such file or directory",
+                     "    /nonexistent-sysfs/block/vda/serial: not present"},
+                    "zh_CN"},
         ExplainCase{"missing_device_sysfs_used",
                     ENOENT,
                     "sysfs_virtio_mmc",
@@ -243,7 +273,15 @@ INSTANTIATE_TEST_SUITE_P(
                     nullptr,
                     {"    dmidecode -t 1 | grep \"Serial Number\": no value (exit status 1)",
                      geteuid() == 0 ? "    hint: this machine's firmware publishes no SMBIOS table"
-                                    : "    hint: needs root"}}),
+                                    : "    hint: needs root"}},
+        // Refused by policy rather than by mode bits: root helps all the same.
+        ExplainCase{
+            "device_not_permitted",
+            EPERM,
+            nullptr,
+            nullptr,
+            nullptr,
+            {"    /dev/sda identity: open: Operation not permitted", "    hint: needs root"}}),
     [](const ::testing::TestParamInfo<ExplainCase>& info) { return std::string(info.param.name); });
 
 TEST(ApiVersion, ConstantTextAtOneAddress) {

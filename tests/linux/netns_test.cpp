@@ -14,6 +14,7 @@
 
 #include "kolvex/kolvex.h"
 #include "test_support.h"
+#include "trace.h"
 
 namespace kolvex {
 namespace {
@@ -68,17 +69,30 @@ std::string Pair(const std::string& first, const std::string& firstMac, const st
          "ip addr add " + secondIp + "/24 dev " + second + "\n";
 }
 
+// The lines an explained probe call notes, one per line.
+std::string ExplainedProbe() {
+  Trace trace;
+  {
+    ScopedTrace on(trace);
+    ProbeOnce();
+  }
+  std::string lines;
+  for (int i = 0; i < trace.lineCount(); ++i) lines += std::string(trace.line(i).text) + "\n";
+  return lines;
+}
+
 struct NetCase {
   const char* name;
   std::string setup;
   std::string expected;
+  std::string (*body)() = ProbeOnce;
 };
 
 class NetnsProbe : public ::testing::TestWithParam<NetCase> {};
 
 TEST_P(NetnsProbe, TakesTheFirstTwoUsableFromTheEnd) {
   std::string skip;
-  const std::string got = InNamespace(GetParam().setup, ProbeOnce, &skip);
+  const std::string got = InNamespace(GetParam().setup, GetParam().body, &skip);
   if (!skip.empty()) GTEST_SKIP() << skip;
   EXPECT_EQ(got, GetParam().expected);
 }
@@ -136,7 +150,15 @@ INSTANTIATE_TEST_SUITE_P(
                 // Both entries of v0 are asked by name: the primary answers twice.
                 "0|020000000a00|020000000a00|10.0.0.1|10.0.0.1"},
         NetCase{"OnlySixteenEntriesAreSeen", ManyInterfaces(),
-                "0|02000000000e|02000000000d|10.1.14.1|10.1.13.1"}),
+                "0|02000000000e|02000000000d|10.1.14.1|10.1.13.1"},
+        NetCase{"NameWithEscapesIsQuotedInTheExplanation",
+                "e=$(printf 'e\\033[31mRED\\033[2J')\n"
+                "ip link add \"$e\" address 02:00:00:00:0e:01 type veth peer name p0\n"
+                "ip addr add 10.3.0.1/24 dev \"$e\"\n",
+                "interface list: 2 address entries, walked from the last\n"
+                "\"e\\x1b[31mRED\\x1b[2J\" 10.3.0.1 020000000e01: taken as address 1\n"
+                "\"lo\" 127.0.0.1 000000000000: skipped (loopback address)\n",
+                ExplainedProbe}),
     [](const ::testing::TestParamInfo<NetCase>& info) { return std::string(info.param.name); });
 
 std::string RunProgram() {

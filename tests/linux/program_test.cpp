@@ -98,7 +98,13 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{"--version", "kolvexforlinux 1.1.2", 0},
         OptionCase{"--explain --help", "Usage: kolvexforlinux [--explain | --help | --version]", 0},
         OptionCase{"--explain -x", "kolvexforlinux: unrecognized option '-x'", 2},
-        OptionCase{"explain", "kolvexforlinux: unrecognized option 'explain'", 2}),
+        OptionCase{"explain", "kolvexforlinux: unrecognized option 'explain'", 2},
+        // Help wins over version, version over explain, in either order.
+        OptionCase{"--version --help", "Usage: kolvexforlinux [--explain | --help | --version]", 0},
+        OptionCase{"--explain --version", "kolvexforlinux 1.1.2", 0},
+        // The Windows program's spellings are not the Linux program's.
+        OptionCase{"/explain", "kolvexforlinux: unrecognized option '/explain'", 2},
+        OptionCase{"'/?'", "kolvexforlinux: unrecognized option '/?'", 2}),
     [](const ::testing::TestParamInfo<OptionCase>& info) {
       std::string name;
       for (const char* c = info.param.args; *c != '\0'; ++c)

@@ -74,13 +74,18 @@ TEST(ExecuteCmd, AppendsToWhatTheBufferHolds) {
 }
 
 TEST(ExecuteCmd, NeverPassesTheCaptureBufferWhenItStartsFull) {
-  char out[1100];
-  std::memset(out, 'a', 1000);
-  out[1000] = '\0';
-  std::memset(out + 1001, '#', 99);
-  executeCMD("head -c 3000 /dev/zero | tr '\\0' x", out);
-  EXPECT_LT(std::strlen(out), 1024u);
-  EXPECT_EQ(out[1024], '#');
+  for (const char* command : {
+           "head -c 3000 /dev/zero | tr '\\0' x",
+           "printf %024d 0",  // 1000 held + 24 printed: exactly the 1024 bytes, no room for the NUL
+       }) {
+    char out[1100];
+    std::memset(out, 'a', 1000);
+    out[1000] = '\0';
+    std::memset(out + 1001, '#', 99);
+    executeCMD(command, out);
+    EXPECT_LT(std::strlen(out), 1024u) << command;
+    EXPECT_EQ(out[1024], '#') << command;
+  }
 }
 
 TEST(CommandTimeout, OnlyAPositiveNumberOverridesTheDefault) {

@@ -80,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReadsCase{"wide_nul_unit_ends_that_read",
                   {Wide("AB", true) + std::string(2, '\0') + Wide("CD", false), Wide("EF", false)},
                   "ABEF"},
-        ReadsCase{"unmarked_utf16_is_kept_as_bytes", {Wide("Error", false)}, "E"},
+        ReadsCase{"unmarked_ascii_utf16_narrowed", {Wide("Error", false)}, "Error"},
         ReadsCase{"ff_without_fe_is_kept",
                   {"\xFF"
                    "A"},

@@ -6,19 +6,23 @@
 #
 #   e2e_wine.sh MODE PROGRAM STANDIN_WMIC DATA_DIR
 #
-# MODE  standin         a stand-in wmic.exe beside the program prints recorded
-#                       output (ANSI "\r\r\n", UTF-16 with mark)
+# MODE  standin         a stand-in wmic.exe in the system's wbem folder prints
+#                       recorded output (ANSI "\r\r\n", UTF-16 with mark)
 #       standin-hung    as standin, but the CPU query answers and never exits:
 #                       the run ends by the deadline, every value kept
 #       standin-silent  the stand-in prints nothing: the items stay empty,
 #                       WMI is not asked
-#       wine-wmic       wine's own wmic (UTF-16 with mark into the pipe)
+#       wine-wmic       wine's own wmic (UTF-16 with mark into the pipe); a
+#                       stand-in beside the program and another in the current
+#                       directory are never started
 #       wmi             wmic switched off: the values come from WMI
 #       none            neither wmic nor WMI: the items are empty and flagged
 #       standin-error   the stand-in answers every query with an error report:
 #                       no item takes it, WMI answers instead
-# The standin, wmi and none modes run the program with /explain: the same
-# frame, then where each item came from; the others run it without options.
+# The stand-ins go into the sandbox's own prefix, after wine's wmic has told
+# the host's CPU ID. The standin, wmi and none modes run the program with
+# /explain: the same frame, then where each item came from; the others run
+# it without options.
 set -u
 export LC_ALL=C
 mode=$1 program=$2 standin=$3 data=$4
@@ -27,24 +31,26 @@ here=$(cd "$(dirname "$0")" && pwd)
 run=$(mktemp -d /tmp/kolvex-e2e.XXXXXX)
 trap 'rm -rf "$run"' EXIT
 cp "$program" "$run/kolvexforWindows.exe"
+mkdir "$run/wbem" "$run/cwd"
+plant() {  # folder [disk cpu bios]: a stand-in and what it prints
+  cp "$standin" "$1/wmic.exe"
+  [ $# -gt 1 ] || return 0
+  cp "$data/$2" "$1/diskdrive.out"
+  cp "$data/$3" "$1/cpu.out"
+  cp "$data/$4" "$1/bios.out"
+}
 case $mode in
-  standin)
-    cp "$standin" "$run/wmic.exe"
-    cp "$data/ansi-diskdrive.out" "$run/diskdrive.out"
-    cp "$data/utf16-cpu.out" "$run/cpu.out"
-    cp "$data/ansi-bios.out" "$run/bios.out" ;;
+  standin) plant "$run/wbem" ansi-diskdrive.out utf16-cpu.out ansi-bios.out ;;
   standin-hung)
-    cp "$standin" "$run/wmic.exe"
-    cp "$data/ansi-diskdrive.out" "$run/diskdrive.out"
-    cp "$data/utf16-cpu.out" "$run/cpu.out"
-    cp "$data/ansi-bios.out" "$run/bios.out"
-    touch "$run/cpu.hang"
+    plant "$run/wbem" ansi-diskdrive.out utf16-cpu.out ansi-bios.out
+    touch "$run/wbem/cpu.hang"
     export KOLVEX_COMMAND_TIMEOUT_MS=10000 ;;  # wine takes seconds to start a child
-  standin-silent) cp "$standin" "$run/wmic.exe" ;;
-  standin-error)
-    cp "$standin" "$run/wmic.exe"
-    for class in diskdrive cpu bios; do cp "$data/ansi-error.out" "$run/$class.out"; done ;;
-  wine-wmic) ;;
+  standin-silent) plant "$run/wbem" ;;
+  standin-error) plant "$run/wbem" ansi-error.out ansi-error.out ansi-error.out ;;
+  wine-wmic)
+    rmdir "$run/wbem"
+    plant "$run" ansi-diskdrive.out utf16-cpu.out ansi-bios.out
+    plant "$run/cwd" ansi-diskdrive.out utf16-cpu.out ansi-bios.out ;;
   wmi) export WINEDLLOVERRIDES="mscoree,mshtml=;wmic.exe=d" ;;
   none) export WINEDLLOVERRIDES="mscoree,mshtml=;wmic.exe=d;wbemprox=d" ;;
   *) echo "unknown mode $mode" >&2; exit 2 ;;
@@ -54,15 +60,19 @@ case $mode in
   *) option= ;;
 esac
 
-# Inside the sandbox: the program, and what wine's wmic says for the CPU
-# (asked from elsewhere, so that no stand-in is found).
-inner='cd "$1" &&
-  start=$(date +%s%N)
-  printf "\n" | wine ./kolvexforWindows.exe $2 >out.bin 2>err.txt; echo $? >rc
-  echo $(( ($(date +%s%N) - start) / 1000000 )) >took-ms
-  beat() { stat -c %s cpu.beat 2>/dev/null || echo 0; }
-  if [ -e cpu.hang ]; then before=$(beat); sleep 1; echo "$before $(beat)" >cpu-beats; fi
+# Inside the sandbox: what wine's own wmic says for the CPU (asked from
+# elsewhere, before any stand-in is planted), the stand-ins planted, then
+# the program, started from a folder of its own.
+inner='wbem=$WINEPREFIX/drive_c/windows/system32/wbem
   cd / && WINEDLLOVERRIDES="mscoree,mshtml=" wine wmic CPU get ProcessorID </dev/null >"$1/cpu.wmic" 2>/dev/null
+  if [ -e "$1/wbem/wmic.exe" ]; then cp "$1"/wbem/* "$wbem/"; fi
+  cd "$1/cwd" &&
+  start=$(date +%s%N)
+  printf "\n" | wine ../kolvexforWindows.exe $2 >../out.bin 2>../err.txt; echo $? >../rc
+  echo $(( ($(date +%s%N) - start) / 1000000 )) >../took-ms
+  beat() { stat -c %s "$wbem/cpu.beat" 2>/dev/null || echo 0; }
+  if [ -e "$wbem/cpu.hang" ]; then before=$(beat); sleep 1; echo "$before $(beat)" >../cpu-beats; fi
+  if [ -e "$wbem/wmic-calls.log" ]; then cp "$wbem/wmic-calls.log" ../wbem-calls.log; fi
   true'
 "$here/wine_sandbox.sh" --hostname kolvex-e2e-workstation \
   --adapter kv0,02:00:00:00:0a:09,- \
@@ -152,9 +162,12 @@ echo "$mode: the program ran $(cat "$run/took-ms") ms"
 
 if [[ $mode == standin* ]]; then
   expected_calls=$'wmic diskdrive get serialnumber\nwmic CPU get ProcessorID\nwmic bios get serialnumber'
-  [ "$(cat "$run/wmic-calls.log" 2>/dev/null)" = "$expected_calls" ] ||
-    fail "wmic command lines: $(cat "$run/wmic-calls.log" 2>/dev/null)"
+  [ "$(cat "$run/wbem-calls.log" 2>/dev/null)" = "$expected_calls" ] ||
+    fail "wmic command lines: $(cat "$run/wbem-calls.log" 2>/dev/null)"
 fi
+for planted in "$run" "$run/cwd"; do
+  [ ! -e "$planted/wmic-calls.log" ] || fail "a wmic.exe planted in $planted was started"
+done
 
 explained() {  # an exact line of the explanation
   printf '%s\n' "${lines[@]:33}" | grep -qxF -- "$1" || fail "explanation lacks: $1"

@@ -19,6 +19,8 @@
 #include "test_data.h"
 #include "system_disk.h"
 #include "wmic_probes.h"
+#include "terminal_record.h"
+#include "trace.h"
 #include "workstation.h"
 #if KOLVEX_WMI_FALLBACK
 #include "wmi_query.h"
@@ -213,7 +215,7 @@ std::string WmicValue(const WmicQuery& query) {
   char capture[kCaptureSize] = {};
   if (executeCMD(query.command, capture) != 0) return "<no wmic>";
   char out[50] = {};
-  ParseWmicCapture(capture, out, query.most);
+  ParseWmicCapture(capture, query, out);
   return out;
 }
 
@@ -223,7 +225,7 @@ TEST_P(Wmi, AgreesWithWmic) {
   if (std::getenv("KOLVEX_NO_WMIC") != nullptr) GTEST_SKIP() << "wmic switched off";
   char out[50];
   std::memset(out, 0, sizeof out);
-  EXPECT_EQ(ReadWmiValue(*GetParam(), out), 0);
+  EXPECT_EQ(ReadWmiValue(*GetParam(), out, kDefaultCommandTimeoutMs), 0);
   EXPECT_EQ(std::string(out), WmicValue(*GetParam()));
 }
 
@@ -235,7 +237,7 @@ INSTANTIATE_TEST_SUITE_P(Queries, Wmi,
 
 TEST(WmiApartment, LeavesNoApartmentBehind) {
   char out[50] = {};
-  ASSERT_EQ(ReadWmiValue(kDiskSerialQuery, out), 0);
+  ASSERT_EQ(ReadWmiValue(kDiskSerialQuery, out, kDefaultCommandTimeoutMs), 0);
   // Nothing initialised any more: a fresh start of COM says S_OK.
   const HRESULT again = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   EXPECT_EQ(again, S_OK);
@@ -245,7 +247,7 @@ TEST(WmiApartment, LeavesNoApartmentBehind) {
 TEST(WmiApartment, WorksInTheCallersSingleThreadedApartment) {
   ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
   char out[50] = {};
-  EXPECT_EQ(ReadWmiValue(kBiosSerialQuery, out), 0);  // RPC_E_CHANGED_MODE inside
+  EXPECT_EQ(ReadWmiValue(kBiosSerialQuery, out, kDefaultCommandTimeoutMs), 0);
   EXPECT_STRNE(out, "");
   // The caller's apartment is still there.
   const HRESULT again = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -257,7 +259,7 @@ TEST(WmiApartment, WorksInTheCallersSingleThreadedApartment) {
 TEST(WmiApartment, KeepsTheCallersMultithreadedApartment) {
   ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
   char out[50] = {};
-  EXPECT_EQ(ReadWmiValue(kCpuIdQuery, out), 0);
+  EXPECT_EQ(ReadWmiValue(kCpuIdQuery, out, kDefaultCommandTimeoutMs), 0);
   const HRESULT again = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   EXPECT_EQ(again, S_FALSE);
   if (SUCCEEDED(again)) CoUninitialize();
@@ -273,10 +275,40 @@ TEST(WmiFallback, TakesOverWhenWmicCannotStart) {
   GetCpuSerial(cpu);
   GetBIOSSerial(bios);
   char expected[50] = {};
-  ASSERT_EQ(ReadWmiValue(kDiskSerialQuery, expected), 0);
+  ASSERT_EQ(ReadWmiValue(kDiskSerialQuery, expected, kDefaultCommandTimeoutMs), 0);
   EXPECT_STREQ(disk, expected);
   EXPECT_TRUE(std::regex_match(cpu, std::regex("[0-9A-F]{16}"))) << cpu;
   EXPECT_STREQ(bios, "0");
+}
+
+// A WMI service that never answers costs the item its deadline, no more:
+// the item stays empty and the explanation says why.
+TEST(WmiFallback, HungQueryEndsWithTheDeadline) {
+  if (std::getenv("KOLVEX_NO_WMIC") == nullptr) GTEST_SKIP() << "wmic is there";
+  static HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(release, nullptr);
+  const WmiReader real = ReplaceWmiReader([](const WmicQuery&, char* text, int) {
+    WaitForSingleObject(release, INFINITE);
+    std::strcpy(text, "LATE");
+    return 0;
+  });
+  _putenv_s(kCommandTimeoutVariable, "3000");
+  static Trace trace;  // too large for the stack
+  char cpu[50] = {};
+  const ULONGLONG start = GetTickCount64();
+  {
+    ScopedTrace on(trace);
+    GetCpuSerial(cpu);
+  }
+  const ULONGLONG took = GetTickCount64() - start;
+  _putenv_s(kCommandTimeoutVariable, "");
+  ReplaceWmiReader(real);
+  SetEvent(release);  // the worker ends on its own and frees its buffers
+  EXPECT_STREQ(cpu, "");
+  EXPECT_LT(took, 3000u + 1000u);
+  static char text[24 * 1024];
+  RenderExplanation(trace, kWindowsRecordRules, text, sizeof text);
+  EXPECT_NE(std::strstr(text, "no answer within"), nullptr) << text;
 }
 
 #endif

@@ -49,50 +49,6 @@ TEST(FirstValue, WritesNoNulOfItsOwn) {
   EXPECT_EQ(std::string(out, 4), "AB##");
 }
 
-struct ParseCase {
-  const char* name;
-  std::string capture;
-  int most;
-  const char* expected;
-};
-
-class WmicParse : public ::testing::TestWithParam<ParseCase> {};
-
-TEST_P(WmicParse, TakesTheFirstValueLine) {
-  char out[50];
-  std::memset(out, 0, sizeof out);
-  ParseWmicCapture(GetParam().capture.c_str(), out, GetParam().most);
-  EXPECT_STREQ(out, GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Captures, WmicParse,
-    ::testing::Values(
-        ParseCase{"cpu_double_cr", "ProcessorId  \r\r\n0F8BFBFF000A0655  \r\r\n", 16,
-                  "0F8BFBFF000A0655"},
-        ParseCase{"first_of_two_disks",
-                  "SerialNumber\r\r\nS3Z1NB0K123456A\r\r\nWD-WX11A12B3456\r\r\n", 16,
-                  "S3Z1NB0K123456A"},
-        ParseCase{"disk_cut_to_16", "SerialNumber\r\r\n0025_3886_81B2_41C7_8CE3\r\r\n", 16,
-                  "0025_3886_81B2_4"},
-        ParseCase{"bios_single_cr", "SerialNumber\r\nPF1ABC2D\r\n", 10, "PF1ABC2D"},
-        ParseCase{"bios_stops_at_blank", "SerialNumber\r\nVM-42 1a 2b\r\n", 10, "VM-42"},
-        ParseCase{"oem_placeholder", "SerialNumber\r\nTo be filled by O.E.M.\r\n", 10, "To"},
-        ParseCase{"bios_cut_to_10", "SerialNumber\r\nABCDEFGHIJKL\r\n", 10, "ABCDEFGHIJ"},
-        ParseCase{"value_starts_with_blank", "SerialNumber\r\n  ABC\r\n", 10, ""},
-        ParseCase{"no_line_end", "SerialNumber ABC", 10, ""},
-        ParseCase{"only_lf", "SerialNumber\nABC\n", 10, ""},
-        ParseCase{"nothing_after_header", "SerialNumber\r\n", 10, ""},
-        ParseCase{"empty", "", 16, ""},
-        // Error reports are no value, whatever their first value line holds.
-        ParseCase{"error_code_lines",
-                  "ERROR:\r\r\nCode = 0x80041003\r\r\nDescription = Access denied\r\r\n", 16, ""},
-        ParseCase{"error_description_only", "SerialNumber\r\nDescription = Invalid class \r\n", 10,
-                  ""},
-        ParseCase{"error_other_host", "Error: Alias not found.\r\nX\r\n", 10, ""},
-        ParseCase{"value_containing_error", "SerialNumber\r\nNOERROR:1\r\n", 10, "NOERROR:1"}),
-    [](const ::testing::TestParamInfo<ParseCase>& info) { return std::string(info.param.name); });
-
 // Recorded output as executeCMD would capture it (in pipe reads of 512
 // bytes), then parsed.
 std::string Captured(const std::string& raw) {
@@ -107,9 +63,76 @@ std::string Captured(const std::string& raw) {
   return out;
 }
 
+const WmicQuery* const kDisk = &kDiskSerialQuery;
+const WmicQuery* const kCpu = &kCpuIdQuery;
+const WmicQuery* const kBios = &kBiosSerialQuery;
+
+struct ParseCase {
+  const char* name;
+  std::string output;  // as wmic writes it into the pipe
+  const WmicQuery* query;
+  const char* expected;
+  WmicReading reading = WmicReading::kValue;
+};
+
+class WmicParse : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(WmicParse, TakesTheFirstValueLine) {
+  char out[50];
+  std::memset(out, 0, sizeof out);
+  const WmicReading reading =
+      ParseWmicCapture(Captured(GetParam().output).c_str(), *GetParam().query, out);
+  EXPECT_STREQ(out, GetParam().expected);
+  EXPECT_EQ(reading, GetParam().reading);
+}
+
+constexpr WmicReading kNone = WmicReading::kNothing;
+constexpr WmicReading kReport = WmicReading::kReport;
+
+INSTANTIATE_TEST_SUITE_P(
+    Captures, WmicParse,
+    ::testing::Values(
+        ParseCase{"cpu_double_cr", "ProcessorId  \r\r\n0F8BFBFF000A0655  \r\r\n", kCpu,
+                  "0F8BFBFF000A0655"},
+        ParseCase{"first_of_two_disks",
+                  "SerialNumber\r\r\nS3Z1NB0K123456A\r\r\nWD-WX11A12B3456\r\r\n", kDisk,
+                  "S3Z1NB0K123456A"},
+        ParseCase{"disk_cut_to_16", "SerialNumber\r\r\n0025_3886_81B2_41C7_8CE3\r\r\n", kDisk,
+                  "0025_3886_81B2_4"},
+        ParseCase{"bios_single_cr", "SerialNumber\r\nPF1ABC2D\r\n", kBios, "PF1ABC2D"},
+        ParseCase{"bios_stops_at_blank", "SerialNumber\r\nVM-42 1a 2b\r\n", kBios, "VM-42"},
+        ParseCase{"oem_placeholder", "SerialNumber\r\nTo be filled by O.E.M.\r\n", kBios, "To"},
+        ParseCase{"bios_cut_to_10", "SerialNumber\r\nABCDEFGHIJKL\r\n", kBios, "ABCDEFGHIJ"},
+        ParseCase{"value_starts_with_blank", "SerialNumber\r\n  ABC\r\n", kBios, "", kNone},
+        ParseCase{"no_line_end", "SerialNumber ABC", kBios, "", kNone},
+        ParseCase{"only_lf", "SerialNumber\nABC\n", kBios, "", kNone},
+        ParseCase{"nothing_after_header", "SerialNumber\r\n", kBios, "", kNone},
+        ParseCase{"empty", "", kDisk, "", kNone},
+        // Error reports are no value, whatever their first value line holds.
+        ParseCase{"error_code_lines",
+                  "ERROR:\r\r\nCode = 0x80041003\r\r\nDescription = Access denied\r\r\n", kCpu, "",
+                  kReport},
+        ParseCase{"error_description_only", "SerialNumber\r\nDescription = Invalid class \r\n",
+                  kBios, "", kReport},
+        ParseCase{"error_other_host", "Error: Alias not found.\r\nX\r\n", kBios, "", kReport},
+        ParseCase{"value_containing_error", "SerialNumber\r\nNOERROR:1\r\n", kBios, "NOERROR:1"},
+        // Translated reports: no header, so no value, whatever the language.
+        // "节点 - KOLVEX-PC", "错误:", "描述 = 无效类" in GBK.
+        ParseCase{"report_chinese_gbk",
+                  "\xBD\xDA\xB5\xE3 - KOLVEX-PC\r\r\n\xB4\xED\xCE\xF3:\r\r\n"
+                  "\xC3\xE8\xCA\xF6 = \xCE\xDE\xD0\xA7\xC0\xE0 \r\r\n",
+                  kDisk, "", kReport},
+        ParseCase{"report_german",
+                  "Knoten - KOLVEX-PC\r\r\nFEHLER:\r\r\nBeschreibung = Ung\x81ltige Klasse \r\r\n",
+                  kCpu, "", kReport},
+        // wine's own error text: UTF-16 without a byte-order mark.
+        ParseCase{"report_utf16_unmarked",
+                  std::string("E\0r\0r\0o\0r\0:\0 \0A\0l\0i\0a\0s\0\n\0", 26), kBios, "", kReport}),
+    [](const ::testing::TestParamInfo<ParseCase>& info) { return std::string(info.param.name); });
+
 struct RecordedCase {
   const char* file;
-  int most;
+  const WmicQuery* query;
   const char* expected;
 };
 
@@ -120,27 +143,27 @@ TEST_P(RecordedOutput, YieldsTheValue) {
   ASSERT_TRUE(GetParam().file == std::string("empty.out") || !raw.empty()) << GetParam().file;
   char out[50];
   std::memset(out, 0, sizeof out);
-  ParseWmicCapture(Captured(raw).c_str(), out, GetParam().most);
+  ParseWmicCapture(Captured(raw).c_str(), *GetParam().query, out);
   EXPECT_STREQ(out, GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, RecordedOutput,
-    ::testing::Values(RecordedCase{"ansi-diskdrive.out", 16, "0025_3886_81B2_4"},
-                      RecordedCase{"ansi-cpu.out", 16, "0F8BFBFF000A0655"},
-                      RecordedCase{"ansi-bios.out", 10, "VM-42"},
-                      RecordedCase{"ansi-bios-oem.out", 10, "To"},
-                      // An error report is no value.
-                      RecordedCase{"ansi-error.out", 10, ""},
-                      RecordedCase{"utf16-cpu.out", 16, "178BFBFF00A20F12"},
-                      RecordedCase{"wine-diskdrive.out", 16, "WINEHDISK"},
-                      RecordedCase{"wine-bios.out", 10, "0"},
-                      // Unmarked UTF-16 is not mended: the NUL after the
-                      // first letter ends the capture.
-                      RecordedCase{"wine-error.out", 10, ""}, RecordedCase{"empty.out", 16, ""}),
-    [](const ::testing::TestParamInfo<RecordedCase>& info) {
-      return testing::CaseName(info.param.file);
-    });
+INSTANTIATE_TEST_SUITE_P(Files, RecordedOutput,
+                         ::testing::Values(RecordedCase{"ansi-diskdrive.out", kDisk,
+                                                        "0025_3886_81B2_4"},
+                                           RecordedCase{"ansi-cpu.out", kCpu, "0F8BFBFF000A0655"},
+                                           RecordedCase{"ansi-bios.out", kBios, "VM-42"},
+                                           RecordedCase{"ansi-bios-oem.out", kBios, "To"},
+                                           // An error report is no value.
+                                           RecordedCase{"ansi-error.out", kBios, ""},
+                                           RecordedCase{"utf16-cpu.out", kCpu, "178BFBFF00A20F12"},
+                                           RecordedCase{"wine-diskdrive.out", kDisk, "WINEHDISK"},
+                                           RecordedCase{"wine-bios.out", kBios, "0"},
+                                           // Unmarked UTF-16 is read as such: a report.
+                                           RecordedCase{"wine-error.out", kBios, ""},
+                                           RecordedCase{"empty.out", kDisk, ""}),
+                         [](const ::testing::TestParamInfo<RecordedCase>& info) {
+                           return testing::CaseName(info.param.file);
+                         });
 
 TEST(RecordedOutput, WineCpuIdIsTheSecondLine) {
   const std::string raw = testing::ReadDataFile("wine-cpu.out");
@@ -151,7 +174,7 @@ TEST(RecordedOutput, WineCpuIdIsTheSecondLine) {
   ASSERT_EQ(expected.size(), 16u);
   char out[50];
   std::memset(out, 0, sizeof out);
-  ParseWmicCapture(text.c_str(), out, 16);
+  ParseWmicCapture(text.c_str(), kCpuIdQuery, out);
   EXPECT_EQ(std::string(out), expected);
 }
 
