@@ -24,8 +24,8 @@ extern const RunOutput kStandardOutput;
 // Nothing at all, the tools' errors included: the C interface.
 extern const RunOutput kNoOutput;
 
-// The output of the run under way; kStandardOutput unless a caller picked
-// another.
+// The output of the run under way on the calling thread; kStandardOutput
+// unless a caller picked another.
 const RunOutput& ActiveOutput();
 
 void RunPrintf(const char* format, ...)
@@ -36,8 +36,7 @@ void RunPrintf(const char* format, ...)
 // Keeps errno as perror would read it.
 void RunPerror(const char* what);
 
-// Makes output the active one for its lifetime. Collections take turns
-// (CollectionLock), so the one under way owns it.
+// Makes output the calling thread's active one for its lifetime.
 class ScopedRunOutput {
  public:
   explicit ScopedRunOutput(const RunOutput& output);
