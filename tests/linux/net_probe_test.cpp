@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kolvex/kolvex.h"
@@ -176,6 +177,14 @@ TEST_F(NetProbe, UnderNoOutputFailuresPrintNothing) {
   g_listFails = true;
   EXPECT_EQ(Probe(), -1);
   EXPECT_EQ(stdout_, "");
+}
+
+TEST_F(NetProbe, AnotherThreadsQuietRunLeavesThisOnePrinting) {
+  ScopedRunOutput quiet(kNoOutput);
+  g_socketFails = true;
+  ::testing::internal::CaptureStderr();
+  std::thread([this] { EXPECT_EQ(Probe(), -1); }).join();
+  EXPECT_EQ(::testing::internal::GetCapturedStderr().rfind("socket: ", 0), 0u);
 }
 
 TEST_F(NetProbe, ListFailureIsReportedOnStandardOutput) {
