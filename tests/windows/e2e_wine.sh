@@ -15,7 +15,8 @@
 #       wine-wmic       wine's own wmic (UTF-16 with mark into the pipe)
 #       wmi             wmic switched off: the values come from WMI
 #       none            neither wmic nor WMI: the items are empty and flagged
-#       standin-error   the stand-in answers every query with an error report:
+#       standin-error   the stand-in answers every query with an error report
+#                       on its standard error, as wmic does:
 #                       no item takes it, WMI answers instead
 # The standin, wmi and none modes run the program with /explain: the same
 # frame, then where each item came from; the others run it without options.
@@ -53,7 +54,7 @@ case $mode in
   standin-silent) cp "$standin" "$run/wmic.exe" ;;
   standin-error)
     cp "$standin" "$run/wmic.exe"
-    for class in diskdrive cpu bios; do cp "$data/ansi-error.out" "$run/$class.out"; done ;;
+    for class in diskdrive cpu bios; do cp "$data/ansi-error.out" "$run/$class.err"; done ;;
   wine-wmic) ;;
   wmi) export WINEDLLOVERRIDES="mscoree,mshtml=;wmic.exe=d" ;;
   none) export WINEDLLOVERRIDES="mscoree,mshtml=;wmic.exe=d;wbemprox=d" ;;
