@@ -7,9 +7,14 @@
 # so that the library lands in the multiarch directory and the program needs
 # no run path (scripts/package-deb.sh does this).
 #
-# Windows: a ZIP with the program and a short README.
+# Windows: a ZIP with the program, a short README, and beside them what an
+# application needs to call kolvex.dll: the DLL, its header, the import
+# library for mingw and the .def file MSVC's lib makes one from.
 if(WIN32)
   install(TARGETS kolvexforWindows RUNTIME DESTINATION . COMPONENT program)
+  install(TARGETS kolvex_dll RUNTIME DESTINATION . ARCHIVE DESTINATION . COMPONENT program)
+  install(FILES ${PROJECT_SOURCE_DIR}/windows/kolvex.def
+    ${PROJECT_SOURCE_DIR}/linux/include/kolvex/kolvex_c.h DESTINATION . COMPONENT program)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/README-windows.txt
     DESTINATION . RENAME README.txt COMPONENT program)
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt COMPONENT program)
