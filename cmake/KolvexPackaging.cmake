@@ -1,15 +1,20 @@
 # Installation and packages.
 #
-# Linux: program, library, header, CMake package and pkg-config file, split
-# into three Debian packages the usual way: libkolvex1 (the shared library),
-# libkolvex-dev (what a client builds against) and kolvex (the program and
-# its manual page). Configure with -DCMAKE_INSTALL_PREFIX=/usr for packages,
+# Linux: program, library, headers, CMake package, pkg-config file and the
+# Python module, split into four Debian packages the usual way: libkolvex1
+# (the shared library), libkolvex-dev (what a client builds against), kolvex
+# (the program and its manual page) and python3-kolvex (the module). Configure with -DCMAKE_INSTALL_PREFIX=/usr for packages,
 # so that the library lands in the multiarch directory and the program needs
 # no run path (scripts/package-deb.sh does this).
 #
-# Windows: a ZIP with the program and a short README.
+# Windows: a ZIP with the program, a short README, and beside them what an
+# application needs to call kolvex.dll: the DLL, its header, the import
+# library for mingw and the .def file MSVC's lib makes one from.
 if(WIN32)
   install(TARGETS kolvexforWindows RUNTIME DESTINATION . COMPONENT program)
+  install(TARGETS kolvex_dll RUNTIME DESTINATION . ARCHIVE DESTINATION . COMPONENT program)
+  install(FILES ${PROJECT_SOURCE_DIR}/windows/kolvex.def
+    ${PROJECT_SOURCE_DIR}/linux/include/kolvex/kolvex_c.h DESTINATION . COMPONENT program)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/README-windows.txt
     DESTINATION . RENAME README.txt COMPONENT program)
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt COMPONENT program)
@@ -61,6 +66,11 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kolvex.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
   COMPONENT development)
 
+# The Python module: plain source over libkolvex.so.1, where Debian's
+# python3 finds it.
+install(FILES ${PROJECT_SOURCE_DIR}/python/kolvex/__init__.py
+  DESTINATION lib/python3/dist-packages/kolvex COMPONENT python)
+
 # Manual page and Debian changelog, compressed without name or time stamp so
 # that two builds give the same bytes.
 set(_kolvex_man ${CMAKE_CURRENT_BINARY_DIR}/kolvexforlinux.1.gz)
@@ -78,7 +88,8 @@ add_dependencies(kolvex kolvex_package_docs)
 install(FILES ${_kolvex_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
 
 # Debian: one package per component, each with its copyright and changelog.
-set(_kolvex_packages library libkolvex1 development libkolvex-dev program kolvex)
+set(_kolvex_packages library libkolvex1 development libkolvex-dev program kolvex
+  python python3-kolvex)
 while(_kolvex_packages)
   list(POP_FRONT _kolvex_packages _component _package)
   string(TOUPPER ${_component} _COMPONENT)
@@ -92,7 +103,7 @@ set(_kolvex_exact "libkolvex1 (= ${PROJECT_VERSION})")
 set(CPACK_PACKAGE_NAME kolvex)
 set(CPACK_PACKAGE_VENDOR "kolvex developers")
 set(CPACK_PACKAGE_CONTACT "kolvex developers <dev@kolvex.invalid>")
-set(CPACK_COMPONENTS_ALL library development program)
+set(CPACK_COMPONENTS_ALL library development program python)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
@@ -122,8 +133,8 @@ set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${_kolvex_exact}")
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "terminal identity collector - development files
 ${_kolvex_about}
 
-This package contains the header, the CMake package (find_package(kolvex))
-and the pkg-config file needed to build client applications.")
+This package contains the headers, the CMake package (find_package(kolvex))
+and the pkg-config file needed to build client applications, in C++ or C.")
 
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_SECTION admin)
 # dmidecode is the only source of the BIOS serial; lshw is the disk serial's
@@ -154,6 +165,18 @@ This package contains kolvexforlinux, which runs one collection and prints
 its progress log, a summary and the record. On most machines an ordinary
 user gets every item but the BIOS serial, which needs root.")
 set(CPACK_DEBIAN_PROGRAM_DEBUGINFO_PACKAGE ON)
+
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
+# Any architecture's library of this version or later: an all package
+# cannot pin the exact build of an architecture-dependent one.
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "libkolvex1 (>= ${PROJECT_VERSION}), python3")
+set(CPACK_DEBIAN_PYTHON_DESCRIPTION "terminal identity collector - Python module
+${_kolvex_about}
+
+This package contains the Python module kolvex: kolvex.collect() runs a
+collection through libkolvex, quietly, and kolvex.parse() reads a record
+received from elsewhere.")
 
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/debian/finish-packages.cmake)
 include(CPack)

@@ -82,7 +82,7 @@ class Run {
     if (rules_.itemCount > kSystemDisk)
       Step(m.systemDiskStart, m.systemDiskDone, kSystemDisk, p_.systemDisk);
 
-    PrintSummary(stdout, rules_, items_);
+    PrintSummary(rules_, items_);
     if (Trace* trace = ActiveTrace()) trace->KeepItems(items_);
     record_.HandOver(out, len);
     return MissingItemFlags(rules_, items_);
@@ -107,6 +107,11 @@ class Run {
 int RunCollection(const CollectorPlatform& platform, char* out, int& len) {
   Run run(platform);
   return run.Go(out, len);
+}
+
+std::recursive_mutex& CollectionLock() {
+  static std::recursive_mutex lock;
+  return lock;
 }
 
 }  // namespace kolvex

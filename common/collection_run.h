@@ -4,6 +4,8 @@
 // and report the missing items.
 #pragma once
 
+#include <mutex>
+
 #include "terminal_record.h"
 
 namespace kolvex {
@@ -51,5 +53,10 @@ struct CollectorPlatform {
 // Runs every step in order; out receives the record and its NUL
 // (length + 1 bytes), len its length. Returns the missing-item flags.
 int RunCollection(const CollectorPlatform& platform, char* out, int& len);
+
+// Held by every collection: the progress-log stamp, the run's output and
+// the C library's shared state are process-wide, so collections of one
+// process take turns.
+std::recursive_mutex& CollectionLock();
 
 }  // namespace kolvex

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "messages.h"
+#include "run_output.h"
 
 namespace kolvex {
 
@@ -156,12 +157,12 @@ int MissingItemFlags(const RecordRules& rules, const ItemBuffers& items) {
   return flags;
 }
 
-void PrintSummary(std::FILE* out, const RecordRules& rules, const ItemBuffers& items) {
-  std::fputs("\n", out);
-  std::fprintf(out, msg::kFmtTerminalType, rules.terminalType);
+void PrintSummary(const RecordRules& rules, const ItemBuffers& items) {
+  RunPrintf("\n");
+  RunPrintf(msg::kFmtTerminalType, rules.terminalType);
   for (int i = 0; i < rules.itemCount; ++i)
-    std::fprintf(out, kSummaryFormats[i], items.at(static_cast<ItemIndex>(i)));
-  std::fputs("\n", out);
+    RunPrintf(kSummaryFormats[i], items.at(static_cast<ItemIndex>(i)));
+  RunPrintf("\n");
 }
 
 void FormatCollectionTime(const std::tm& local, char* buf) {

@@ -105,7 +105,7 @@ class TerminalRecord {
 int MissingItemFlags(const RecordRules& rules, const ItemBuffers& items);
 
 // The labelled summary: a blank line, one line per item, a blank line.
-void PrintSummary(std::FILE* out, const RecordRules& rules, const ItemBuffers& items);
+void PrintSummary(const RecordRules& rules, const ItemBuffers& items);
 
 // "%d-%02d-%02d %02d:%02d:%02d" of a broken-down local time into a buffer of
 // at least 20 bytes; never writes more than 20.

@@ -63,11 +63,6 @@ void CopyCut(char* dst, const char* src) {
 LinuxProbes& ActiveProbes() { return g_probes; }
 const LinuxProbes& SystemProbes() { return kSystemProbes; }
 
-std::recursive_mutex& CollectionLock() {
-  static std::recursive_mutex lock;
-  return lock;
-}
-
 }  // namespace kolvex
 
 void GetLinuxSysTime(char* buf) {

@@ -1,7 +1,7 @@
 // Internals of the Linux collector shared between its source files and tests.
 #pragma once
 
-#include <mutex>
+#include "collection_run.h"
 
 #include "kolvex/kolvex.h"
 #include "terminal_record.h"
@@ -26,9 +26,5 @@ const LinuxProbes& SystemProbes();
 // publishes, then lshw; each later probe runs only while the buffer's first
 // byte is still NUL.
 void ReadDiskSerialChain(char* serial);
-
-// Held by every collection: the progress-log stamp and the C library's
-// shared state are process-wide, so collections of one process take turns.
-std::recursive_mutex& CollectionLock();
 
 }  // namespace kolvex

@@ -23,6 +23,7 @@
 #include <new>
 
 #include "kolvex/kolvex.h"
+#include "run_output.h"
 
 namespace kolvex {
 
@@ -367,6 +368,9 @@ int StartShell(const char* command, int outputFd, pid_t* pid) {
   int error = posix_spawn_file_actions_adddup2(&actions, outputFd, STDOUT_FILENO);
   if (error == 0)
     error = posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  // A quiet run keeps the tools' own error lines off the caller's stderr too.
+  if (error == 0 && ActiveOutput().silenceTools)
+    error = posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   if (error == 0)
     error = posix_spawnattr_setflags(
         &attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
@@ -456,7 +460,7 @@ CommandOutcome RunCommand(const char* command, char* out, int timeoutMs) {
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) {
     outcome.startError = errno;
-    std::printf("popen %s error\n", command);
+    RunPrintf("popen %s error\n", command);
     return outcome;
   }
   OwnedFd readEnd(ends[0]);
@@ -464,7 +468,7 @@ CommandOutcome RunCommand(const char* command, char* out, int timeoutMs) {
   pid_t pid = 0;
   outcome.startError = StartShell(command, writeEnd.get(), &pid);
   if (outcome.startError != 0) {
-    std::printf("popen %s error\n", command);
+    RunPrintf("popen %s error\n", command);
     return outcome;
   }
   ChildGroup child(pid);

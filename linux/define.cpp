@@ -6,6 +6,8 @@
 #include <mutex>
 #include <sstream>
 
+#include "run_output.h"
+
 namespace kolvex {
 
 namespace {
@@ -30,6 +32,11 @@ Clock g_clock = kSystemClock;
 }  // namespace
 
 Clock& ActiveClock() { return g_clock; }
+
+bool ReadLocalTimeNow(std::tm* local) {
+  const Clock& clock = ActiveClock();
+  return clock.toLocal(clock.now(), local);
+}
 const Clock& SystemClock() { return kSystemClock; }
 
 std::string FormatStamp(const std::tm& local, long microseconds) {
@@ -48,7 +55,7 @@ std::string FormatStamp(const std::tm& local, long microseconds) {
 
 void LogProgress(const char* message) {
   GetFormatTickCount(g_sys);
-  std::printf("%s - %s\n", g_sys.strTime.c_str(), message);
+  RunPrintf("%s - %s\n", g_sys.strTime.c_str(), message);
 }
 
 }  // namespace kolvex

@@ -19,6 +19,9 @@ struct Clock {
 };
 
 Clock& ActiveClock();
+
+// The local time now through the active clock; false when there is none.
+bool ReadLocalTimeNow(std::tm* local);
 const Clock& SystemClock();
 
 // "HH:MM:SS:" from the broken-down time, then the microseconds in plain

@@ -12,6 +12,7 @@
 #include "LinuxKolvex.h"
 #include "kernel_calls.h"
 #include "kolvex/kolvex.h"
+#include "run_output.h"
 #include "trace.h"
 #include "tool_probes.h"
 
@@ -268,12 +269,12 @@ int scsi_io(int fd, unsigned char* cdb, unsigned char cdb_size, int xfer_dir, un
                          static_cast<unsigned char>(*sense_len));
   *sense_len = 0;
   if (kolvex::ActiveKernel().ioctl(fd, SG_IO, &header) < 0) {
-    std::perror("SG_IO ioctl failed");
+    kolvex::RunPerror("SG_IO ioctl failed");
     return -1;
   }
   const kolvex::SgOutcome outcome = kolvex::DecodeSgOutcome(header);
   if (outcome.senseLength != 0) *sense_len = outcome.senseLength;
-  if (outcome.report[0] != '\0') std::fputs(outcome.report, stdout);
+  if (outcome.report[0] != '\0') kolvex::RunPrintf("%s", outcome.report);
   return outcome.result;
 }
 

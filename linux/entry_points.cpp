@@ -1,28 +1,20 @@
-// Client entry points: a collection folded into the 8-byte status header.
+// Client entry points: a collection folded into the 8-byte status header;
+// the C interface of kolvex_c.h over the same run.
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <mutex>
 
 #include "LinuxKolvex.h"
+#include "c_interface.h"
 #include "kolvex/kolvex_c.h"  // its KOLVEX_EXPLANATION_SIZE must equal kolvex.h's
 #include "define.h"
+#include "run_output.h"
 #include "status_header.h"
 #include "terminal_record.h"
 #include "trace.h"
 
 namespace kolvex {
-
-void BuildStatusHeader(int flags, const std::tm& local, unsigned char header[kStatusHeaderSize]) {
-  header[0] = 1;
-  header[1] = flags == 0 ? '0' : '3';
-  header[2] = static_cast<unsigned char>(local.tm_year - 100);
-  header[3] = static_cast<unsigned char>(local.tm_mon + 1);
-  header[4] = static_cast<unsigned char>(local.tm_mday);
-  header[5] = static_cast<unsigned char>(local.tm_hour);
-  header[6] = static_cast<unsigned char>(local.tm_min);
-  header[7] = static_cast<unsigned char>(local.tm_sec);
-}
 
 namespace {
 
@@ -33,24 +25,18 @@ int CollectIntoHeader(unsigned char header[kStatusHeaderSize]) {
   std::memset(record, 0, sizeof record);
   int length = 0;
   const int flags = ORVIK_GetRealSystemInfo(record, length);
-  std::printf("\n client data : %s\n", record);
-
-  const Clock& clock = ActiveClock();
-  std::tm local{};
-  if (!clock.toLocal(clock.now(), &local)) {
-    // No local time to be had: the date bytes stay zero rather than coming
-    // from undefined data.
-    local = std::tm{};
-    local.tm_year = 100;
-    local.tm_mon = -1;
-  }
-  BuildStatusHeader(flags, local, header);
+  RunPrintf("\n client data : %s\n", record);
+  BuildStatusHeaderNow(flags, ReadLocalTimeNow, header);
   return flags;
 }
 
 constexpr char kApiVersion[] = "pelm_tst_1.0_20230419_4066";
 
 }  // namespace
+
+// kolvex_c.h over the run the entry points make.
+const CInterfacePlatform kCInterfacePlatform{&kLinuxRecordRules, ORVIK_GetRealSystemInfo,
+                                             ReadLocalTimeNow};
 
 }  // namespace kolvex
 

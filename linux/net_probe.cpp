@@ -14,6 +14,7 @@
 
 #include "kernel_calls.h"
 #include "kolvex/kolvex.h"
+#include "run_output.h"
 #include "trace.h"
 
 namespace kolvex {
@@ -59,7 +60,7 @@ int getLocalMacInfo(char* mac1, char* mac2, char* ip1, char* ip2) {
   const int fd = ActiveKernel().socket(AF_INET, SOCK_DGRAM, 0);
   if (fd < 0) {
     KOLVEX_TRACE(kAddresses, false, "socket: %s", kolvex::DescribeError(errno).text);
-    std::perror("socket");
+    kolvex::RunPerror("socket");
     return -1;
   }
   kolvex::KernelDescriptor sock(fd);
@@ -72,7 +73,7 @@ int getLocalMacInfo(char* mac1, char* mac2, char* ip1, char* ip2) {
   list.ifc_req = entries;
   if (ActiveKernel().ioctl(fd, SIOCGIFCONF, &list) != 0) {
     KOLVEX_TRACE(kAddresses, false, "interface list: %s", kolvex::DescribeError(errno).text);
-    std::printf("ioctl: %s [%s:%d]\n", std::strerror(errno), __FILE__, __LINE__);
+    kolvex::RunPrintf("ioctl: %s [%s:%d]\n", std::strerror(errno), __FILE__, __LINE__);
     return -1;
   }
   int count = list.ifc_len / static_cast<int>(sizeof(struct ifreq));

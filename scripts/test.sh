@@ -7,7 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh build-essential cmake pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev \
-  dmidecode lshw iproute2 file lintian man-db clang-format clang-tidy libc-l10n
+  dmidecode lshw iproute2 file lintian man-db clang-format clang-tidy libc-l10n \
+  python3 python3-venv python3-setuptools python3-wheel
 
 # Fails early on code that is not laid out as .clang-format says.
 scripts/check-format.sh

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "collection_run.h"
+#include "run_output.h"
 #include "terminal_record.h"
 #include "trace.h"
 
@@ -29,8 +30,8 @@ const WindowsSystem* g_runSystem = nullptr;
 
 void LogLine(const char* message) {
   g_runSystem->localTime(&g_logClock);
-  std::printf("%02d:%02d:%02d.%03d - %s\n", g_logClock.hour, g_logClock.minute, g_logClock.second,
-              g_logClock.milliseconds, message);
+  RunPrintf("%02d:%02d:%02d.%03d - %s\n", g_logClock.hour, g_logClock.minute, g_logClock.second,
+            g_logClock.milliseconds, message);
 }
 
 void CollectTime(char* buf) {

@@ -14,7 +14,8 @@ jobs=${KOLVEX_JOBS:-$(nproc)}
 start=$(date +%s)
 
 scripts/install-deps.sh cmake make python3 googletest dpkg-dev file g++-aarch64-linux-gnu \
-  qemu-user qemu-user-binfmt binfmt-support qemu-system-arm qemu-efi-aarch64 zstd lintian kmod
+  qemu-user qemu-user-binfmt binfmt-support qemu-system-arm qemu-efi-aarch64 zstd lintian kmod \
+  python3-venv python3-setuptools python3-wheel
 
 # The target's own packages: the C and C++ runtimes (with the gconv modules
 # that the GBK tests convert through) for qemu-aarch64, and the guest of the

@@ -9,10 +9,12 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kolvex/kolvex.h"
 #include "net_probe.h"
+#include "run_output.h"
 #include "test_support.h"
 
 namespace kolvex {
@@ -162,6 +164,26 @@ TEST_F(NetProbe, SocketFailureIsReportedWithPerror) {
   g_socketFails = true;
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(Probe(), -1);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr().rfind("socket: ", 0), 0u);
+}
+
+TEST_F(NetProbe, UnderNoOutputFailuresPrintNothing) {
+  ScopedRunOutput quiet(kNoOutput);  // as the C interface runs
+  g_socketFails = true;
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(Probe(), -1);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  g_socketFails = false;
+  g_listFails = true;
+  EXPECT_EQ(Probe(), -1);
+  EXPECT_EQ(stdout_, "");
+}
+
+TEST_F(NetProbe, AnotherThreadsQuietRunLeavesThisOnePrinting) {
+  ScopedRunOutput quiet(kNoOutput);
+  g_socketFails = true;
+  ::testing::internal::CaptureStderr();
+  std::thread([this] { EXPECT_EQ(Probe(), -1); }).join();
   EXPECT_EQ(::testing::internal::GetCapturedStderr().rfind("socket: ", 0), 0u);
 }
 

@@ -1,5 +1,6 @@
-# Sourced: builds the client project against an installed kolvex, once
-# through its CMake package and once through pkg-config, and runs it.
+# Sourced: builds the client project (a C++ and a C99 client) against an
+# installed kolvex, once through its CMake package and once through
+# pkg-config, and runs both.
 # build_client WORK_DIR [PREFIX]: without PREFIX, the system's (packages).
 # After cross_build_args, with the cross toolchain.
 
@@ -39,6 +40,8 @@ build_client() {
     "${run[@]}" PATH=/nonexistent "$work/client-$mode/kolvex_client" 2>/dev/null |
       tail -n 1 | grep -qx 'client: ok' ||
       { echo "client built with USE_PKG_CONFIG=$mode failed"; return 1; }
+    "${run[@]}" PATH=/nonexistent "$work/client-$mode/kolvex_c_client" | tail -n 1 |
+      grep -qx 'c client: ok' || { echo "C client built with USE_PKG_CONFIG=$mode failed"; return 1; }
     echo "client (pkg-config $mode): ok"
   done
 }

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Builds the Debian packages (scripts/package-deb.sh, in BUILD/deb-packages)
 # and checks how they are split, their control data and their binaries; as
-# root it then installs the three packages, runs the installed program,
-# builds the client against libkolvex-dev and removes the packages again.
+# root it then installs the four packages, runs the installed program,
+# builds the clients against libkolvex-dev, compares the C and Python
+# clients with the program on a machine of stand-in tools and removes the
+# packages again.
 # Usage: debian_package.sh BUILD
 set -euo pipefail
 build=$1
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/build_client.sh"
 work=$(mktemp -d)
-packages=(libkolvex1 libkolvex-dev kolvex)
+packages=(libkolvex1 libkolvex-dev kolvex python3-kolvex)
 installed=0
 cleanup() {
   if [ $installed = 1 ]; then
@@ -28,7 +30,7 @@ cross_build_args "$build"
 version=$(sed -n 's/^project(kolvex VERSION \([0-9.]*\).*/\1/p' "$here/../../CMakeLists.txt")
 arch=${KOLVEX_DEB_ARCH:-$(dpkg --print-architecture)}
 multiarch=${KOLVEX_MULTIARCH:-$(dpkg-architecture -qDEB_HOST_MULTIARCH)}
-deb() { echo "$out/$1_${version}_$arch.$2"; }
+deb() { local a=$arch; [[ $1 == python3-* ]] && a=all; echo "$out/$1_${version}_$a.$2"; }
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 for p in "${packages[@]}" kolvex-dbgsym libkolvex1-dbgsym; do
@@ -53,6 +55,7 @@ libkolvex1    - usr/include/kolvex/kolvex.h  clients at run time need no header
 libkolvex1    + usr/share/doc/libkolvex1/copyright
 libkolvex1    + usr/share/doc/libkolvex1/changelog.gz
 libkolvex-dev + usr/include/kolvex/kolvex.h
+libkolvex-dev + usr/include/kolvex/kolvex_c.h
 libkolvex-dev + $L/libkolvex.so
 libkolvex-dev - $L/libkolvex.so.1         one package owns the library
 libkolvex-dev + $L/cmake/kolvex/kolvexConfig.cmake
@@ -63,17 +66,21 @@ kolvex        + usr/share/man/man1/kolvexforlinux.1.gz
 kolvex        - $L/libkolvex.so.1         the program uses the library package
 kolvex        - usr/include/kolvex/kolvex.h  the program needs no header
 kolvex        + usr/share/doc/kolvex/copyright
+python3-kolvex + usr/lib/python3/dist-packages/kolvex/__init__.py
+python3-kolvex - $L/libkolvex.so.1       the module loads the library package's
 EOF_FILES
 
 # Control data: dependencies, shlibs and the ldconfig trigger instead of
 # maintainer scripts that call ldconfig.
 lib=$(deb libkolvex1 deb)
 for want in "kolvex|Depends|libkolvex1 (= $version)" "kolvex|Depends|dmidecode" "kolvex|Recommends|lshw" \
-            "libkolvex-dev|Depends|libkolvex1 (= $version)" "libkolvex1|Depends|libstdc++6"; do
+            "libkolvex-dev|Depends|libkolvex1 (= $version)" "libkolvex1|Depends|libstdc++6" \
+            "python3-kolvex|Depends|libkolvex1 (>= $version)"; do
   IFS='|' read -r pkg field item <<<"$want"
   value=$(dpkg-deb -f "$(deb "$pkg" deb)" "$field")
   grep -qF "$item" <<<"$value" || fail "$pkg $field lacks $item: $value"
 done
+[ "$(dpkg-deb -f "$(deb python3-kolvex deb)" Architecture)" = all ] || fail "python3-kolvex is not Architecture: all"
 [ "$(dpkg-deb -I "$lib" shlibs 2>/dev/null)" = "libkolvex 1 libkolvex1 (>= $version)" ] || fail "libkolvex1 shlibs"
 [ "$(dpkg-deb -I "$lib" triggers 2>/dev/null)" = "activate-noawait ldconfig" ] || fail "libkolvex1 lacks the ldconfig trigger"
 for script in postinst postrm; do
@@ -108,7 +115,8 @@ for p in "${packages[@]}"; do
 done
 installed=1
 apt-get -qq -o DPkg::Lock::Timeout=600 install -y --no-install-recommends \
-  "$(deb libkolvex1 deb)" "$(deb libkolvex-dev deb)" "$(deb kolvex deb)" >/dev/null 2>&1 ||
+  "$(deb libkolvex1 deb)" "$(deb libkolvex-dev deb)" "$(deb kolvex deb)" "$(deb python3-kolvex deb)" \
+  >/dev/null 2>&1 ||
   { echo "installing the packages failed"; exit 1; }
 # The trigger ran ldconfig: the loader finds the library without a run path.
 ldconfig -p | grep -q "libkolvex.so.1 .*=> .*/$multiarch/libkolvex.so.1$" || { echo "libkolvex.so.1 not in the loader cache"; exit 1; }
@@ -122,4 +130,21 @@ else
     { echo "man kolvexforlinux shows no page"; exit 1; }
 fi
 build_client "$work"
-echo "installed, run, client built against libkolvex-dev"
+
+# Stand-in tools that answer from recorded output and complain on standard
+# error: the clients and the program see the same machine.
+mkdir "$work/tools"
+data=$(cd "$here/../data" && pwd)
+printf '#!/bin/sh\necho "dmidecode: stand-in" >&2\ncase "$2" in 4) cat %s;; *) cat %s;; esac\n' \
+  "$data/dmidecode_t4.txt" "$data/dmidecode_t1.txt" >"$work/tools/dmidecode"
+printf '#!/bin/sh\necho "lshw: stand-in" >&2\ncat %s\n' "$data/lshw_disk_ahci.txt" >"$work/tools/lshw"
+chmod +x "$work/tools/dmidecode" "$work/tools/lshw"
+tools=(env -u LD_LIBRARY_PATH PATH="$work/tools:/usr/bin:/bin")
+record=$("${tools[@]}" /usr/bin/kolvexforlinux 2>/dev/null | sed -n 's/^CollectData = \[\(.*\)\]$/\1/p')
+echo "program:  $record"
+# shellcheck disable=SC2046  # pkg-config prints several words
+cc -std=c99 -Wall -Wextra -pedantic -Werror -o "$work/c_client" "$here/client/c_client.c" \
+  $(pkg-config --cflags --libs kolvex) || { echo "the C client does not build with pkg-config's flags"; exit 1; }
+"${tools[@]}" "$work/c_client" "$record" || { echo "C client failed"; exit 1; }
+"${tools[@]}" /usr/bin/python3 "$here/python_client.py" "$record" || { echo "Python client failed"; exit 1; }
+echo "installed, run, clients built against libkolvex-dev, C and Python clients agree with the program"

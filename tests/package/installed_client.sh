@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the built tree into a scratch prefix, builds the client project
-# against it (CMake package, then pkg-config) and runs it.
+# against it (CMake package, then pkg-config) and runs it; installs the
+# Python module with pip, offline, as a user would.
 set -euo pipefail
 build=$1
 . "$(dirname "$0")/build_client.sh"
@@ -8,7 +9,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-for f in bin/kolvexforlinux include/kolvex/kolvex.h lib/libkolvex.so lib/libkolvex.so.1 \
+for f in bin/kolvexforlinux include/kolvex/kolvex.h include/kolvex/kolvex_c.h lib/libkolvex.so lib/libkolvex.so.1 \
          lib/cmake/kolvex/kolvexConfig.cmake lib/pkgconfig/kolvex.pc share/man/man1/kolvexforlinux.1.gz; do
   [ -e "$work/prefix/$f" ] || { echo "not installed: $f"; exit 1; }
 done
@@ -17,3 +18,13 @@ env -u LD_LIBRARY_PATH PATH=/nonexistent "$work/prefix/bin/kolvexforlinux" 2>/de
 
 cross_build_args "$build"
 build_client "$work" "$work/prefix"
+
+# The distribution's setuptools builds it: no index is needed. A copy, as
+# pip leaves its build folders in the tree it builds.
+src=$(cd "$(dirname "$0")/../.." && pwd)
+mkdir "$work/src"
+cp -r "$src/python" "$src/CMakeLists.txt" "$work/src/"
+/usr/bin/python3 -m venv --system-site-packages "$work/venv"
+"$work/venv/bin/pip" install --no-index --quiet "$work/src/python"
+"$work/venv/bin/python" -c 'import kolvex; assert kolvex.parse("2@t@i@@m@@h@v@d@c@").missing == kolvex.Missing.BIOS_SERIAL'
+echo "pip install ./python: ok"

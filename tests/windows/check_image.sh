@@ -3,10 +3,13 @@
 # (resource type 24, id 1) asks for asInvoker without UI access, whose version
 # resource names product, company and version, and which imports system DLLs
 # only (runtimes linked in). With a build folder and cpack, also the ZIP made
-# from it: the same program, a README and the licence.
-# Usage: check_image.sh EXE WINDRES OBJDUMP VERSION [BUILD_DIR CPACK]
+# from it: the same program, a README and the licence. With kolvex.dll, also
+# the DLL: a version resource of its own, system DLLs only, exactly the three
+# C functions exported; and in the ZIP the DLL, its import library,
+# kolvex.def and kolvex_c.h.
+# Usage: check_image.sh EXE WINDRES OBJDUMP VERSION [BUILD_DIR CPACK [DLL SOURCE_DIR]]
 set -u
-exe=$1 windres=$2 objdump=$3 version=$4 build=${5:-} cpack=${6:-}
+exe=$1 windres=$2 objdump=$3 version=$4 build=${5:-} cpack=${6:-} dll=${7:-} source=${8:-}
 IFS=. read -r major minor patch <<<"$version"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -34,13 +37,30 @@ original file name|      VALUE "OriginalFilename", "kolvexforWindows.exe"
 copyright|      VALUE "LegalCopyright", "Copyright 2026 kolvex developers. Apache License 2.0."
 EOF_VERSION
 
-headers=$("$objdump" -p "$exe")
-grep -q '^Magic.*20b' <<<"$headers" || fail "not a PE32+ (x64) image"
-grep -q '^Subsystem.*(Windows CUI)' <<<"$headers" || fail "not a console program"
 system_dlls='^(KERNEL32|msvcrt|IPHLPAPI|NETAPI32|ole32|OLEAUT32|ADVAPI32|USER32|WS2_32)\.dll$'
-while read -r dll; do
-  grep -qiE "$system_dlls" <<<"$dll" || fail "imports $dll"
-done < <(sed -n 's/^\s*DLL Name: //p' <<<"$headers")
+check_imports() {  # IMAGE OBJDUMP_OUTPUT
+  grep -q '^Magic.*20b' <<<"$2" || fail "$1: not a PE32+ (x64) image"
+  while read -r imported; do
+    grep -qiE "$system_dlls" <<<"$imported" || fail "$1 imports $imported"
+  done < <(sed -n 's/^\s*DLL Name: //p' <<<"$2")
+}
+headers=$("$objdump" -p "$exe")
+check_imports "${exe##*/}" "$headers"
+grep -q '^Subsystem.*(Windows CUI)' <<<"$headers" || fail "not a console program"
+
+if [ -n "$dll" ]; then
+  dll_headers=$("$objdump" -p "$dll")
+  check_imports kolvex.dll "$dll_headers"
+  grep -qx $'\tDLL' <<<"$dll_headers" || fail "kolvex.dll is not a DLL"
+  exports=$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^\s*\[ *[0-9]*\] //p' <<<"$dll_headers")
+  [ "$exports" = $'kolvex_collect\nkolvex_collect_explained\nkolvex_version' ] ||
+    fail "kolvex.dll exports: $(tr '\n' ' ' <<<"$exports")"
+  dll_resources=$("$windres" -i "$dll" -O rc) || fail "kolvex.dll: no resources readable"
+  for line in " FILEVERSION $major, $minor, $patch, 0" ' FILETYPE 0x2' \
+    '      VALUE "OriginalFilename", "kolvex.dll"' "      VALUE \"ProductVersion\", \"$version\""; do
+    grep -qxF -- "$line" <<<"$dll_resources" || fail "kolvex.dll version resource lacks: $line"
+  done
+fi
 
 if [ -n "$build" ]; then
   work=$(mktemp -d)
@@ -53,7 +73,16 @@ if [ -n "$build" ]; then
     cmp -s "$top/kolvexforWindows.exe" "$exe" || fail "ZIP lacks the program as built"
     grep -q "kolvexforWindows $version" "$top/README.txt" 2>/dev/null || fail "ZIP lacks the README of version $version"
     grep -q 'Apache License' "$top/LICENSE.txt" 2>/dev/null || fail "ZIP lacks the licence"
-    extra=$(cd "$top" && ls | grep -vxE 'kolvexforWindows.exe|README.txt|LICENSE.txt')
+    shipped='kolvexforWindows.exe|README.txt|LICENSE.txt'
+    if [ -n "$dll" ]; then
+      cmp -s "$top/kolvex.dll" "$dll" || fail "ZIP lacks kolvex.dll as built"
+      cmp -s "$top/kolvex.def" "$source/windows/kolvex.def" || fail "ZIP lacks kolvex.def"
+      cmp -s "$top/kolvex_c.h" "$source/linux/include/kolvex/kolvex_c.h" || fail "ZIP lacks kolvex_c.h"
+      "$objdump" -t "$top/libkolvex.dll.a" 2>/dev/null | grep -q '__imp_kolvex_collect$' ||
+        fail "ZIP lacks the import library libkolvex.dll.a"
+      shipped+='|kolvex.dll|kolvex.def|kolvex_c.h|libkolvex.dll.a'
+    fi
+    extra=$(cd "$top" && ls | grep -vxE "$shipped")
     [ -z "$extra" ] || fail "ZIP holds more: $extra"
   else
     fail "no ${zip##*/}"

@@ -17,15 +17,22 @@
 #                       directory are never started
 #       wmi             wmic switched off: the values come from WMI
 #       none            neither wmic nor WMI: the items are empty and flagged
-#       standin-error   the stand-in answers every query with an error report:
+#       standin-error   the stand-in answers every query with an error report
+#                       on its standard error, as wmic does:
 #                       no item takes it, WMI answers instead
 # The stand-ins go into the sandbox's own prefix, after wine's wmic has told
 # the host's CPU ID. The standin, wmi and none modes run the program with
 # /explain: the same frame, then where each item came from; the others run
 # it without options.
+#
+# With CLIENT and DLL (e2e_wine.sh MODE PROGRAM STANDIN_WMIC DATA_DIR CLIENT
+# DLL), the console-less client application then calls kolvex.dll beside
+# the program on the same machine: it must print nothing and get the
+# program's record (the time aside), its flags and header, and the
+# program's explanation.
 set -u
 export LC_ALL=C
-mode=$1 program=$2 standin=$3 data=$4
+mode=$1 program=$2 standin=$3 data=$4 client=${5:-} dll=${6:-}
 here=$(cd "$(dirname "$0")" && pwd)
 
 run=$(mktemp -d /tmp/kolvex-e2e.XXXXXX)
@@ -39,6 +46,10 @@ plant() {  # folder [disk cpu bios]: a stand-in and what it prints
   cp "$data/$3" "$1/cpu.out"
   cp "$data/$4" "$1/bios.out"
 }
+if [ -n "$client" ]; then
+  cp "$client" "$run/kolvex_c_client.exe"
+  cp "$dll" "$run/kolvex.dll"
+fi
 case $mode in
   standin) plant "$run/wbem" ansi-diskdrive.out utf16-cpu.out ansi-bios.out ;;
   standin-hung)
@@ -46,7 +57,9 @@ case $mode in
     touch "$run/wbem/cpu.hang"
     export KOLVEX_COMMAND_TIMEOUT_MS=10000 ;;  # wine takes seconds to start a child
   standin-silent) plant "$run/wbem" ;;
-  standin-error) plant "$run/wbem" ansi-error.out ansi-error.out ansi-error.out ;;
+  standin-error)
+    plant "$run/wbem"
+    for class in diskdrive cpu bios; do cp "$data/ansi-error.out" "$run/wbem/$class.err"; done ;;
   wine-wmic)
     rmdir "$run/wbem"
     plant "$run" ansi-diskdrive.out utf16-cpu.out ansi-bios.out
@@ -72,7 +85,12 @@ inner='wbem=$WINEPREFIX/drive_c/windows/system32/wbem
   echo $(( ($(date +%s%N) - start) / 1000000 )) >../took-ms
   beat() { stat -c %s "$wbem/cpu.beat" 2>/dev/null || echo 0; }
   if [ -e "$wbem/cpu.hang" ]; then before=$(beat); sleep 1; echo "$before $(beat)" >../cpu-beats; fi
-  if [ -e "$wbem/wmic-calls.log" ]; then cp "$wbem/wmic-calls.log" ../wbem-calls.log; fi
+  if [ -e "$wbem/wmic-calls.log" ]; then mv "$wbem/wmic-calls.log" ../wbem-calls.log; fi
+  if [ -e ../kolvex_c_client.exe ]; then
+    wine ../kolvex_c_client.exe ../client.txt </dev/null >../client-out.bin 2>../client-err.txt
+    echo $? >../client-rc
+    if [ -e "$wbem/wmic-calls.log" ]; then mv "$wbem/wmic-calls.log" ../client-calls.log; fi
+  fi
   true'
 "$here/wine_sandbox.sh" --hostname kolvex-e2e-workstation \
   --adapter kv0,02:00:00:00:0a:09,- \
@@ -192,6 +210,44 @@ case $mode in
     explained "  CPU ID: empty (missing-item flag 0x80)"
     explained "    hint: wmic missing: read from WMI" ;;
 esac
+
+if [ -n "$client" ]; then
+  [ "$(cat "$run/client-rc" 2>/dev/null)" = 0 ] || fail "client exit status $(cat "$run/client-rc" 2>/dev/null)"
+  [ ! -s "$run/client-out.bin" ] ||
+    fail "the client printed $(wc -c <"$run/client-out.bin") bytes: $(head -n 1 "$run/client-out.bin" | iconv -f GBK -t UTF-8 -c)"
+  [ ! -s "$run/client-err.txt" ] || fail "the client wrote errors: $(head -c 300 "$run/client-err.txt")"
+  answer() { sed -n "s/^$1=//p" "$run/client.txt" 2>/dev/null; }
+  client_record=$(answer record)
+  IFS=@ read -r -a client_fields <<<"$client_record@"
+  [ ${#client_fields[@]} -eq 12 ] || fail "${#client_fields[@]} client record fields: $client_record"
+  [ "${client_fields[*]:2}" = "${fields[*]:2}" ] && [ "${client_fields[0]:-}" = "${fields[0]:-}" ] ||
+    fail "client record [$client_record], program's [$record]"
+  # The missing-item flags of the program's record.
+  flags=0 bit=0
+  for i in 1 2 4 6 7 8 9 10 11; do
+    [ -n "${fields[$i]:-}" ] || flags=$((flags | (2 << bit)))
+    bit=$((bit + 1))
+  done
+  [ "$(answer flags)" = "$flags" ] || fail "client flags $(answer flags), expected $flags"
+  [ "$(answer explained)" = "$flags" ] || fail "explained call's flags $(answer explained), expected $flags"
+  [[ $(answer version) =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "version '$(answer version)'"
+  # The header: 1, '0' or '3', then the local time read after the run.
+  header=$(answer header)
+  status=30 && [ "$flags" = 0 ] || status=33
+  [[ $header =~ ^01${status}([0-9a-f]{12})$ ]] || fail "header $header"
+  stamp=${BASH_REMATCH[1]:-000000000000}
+  printf -v header_time '20%02d-%02d-%02d %02d:%02d:%02d' $((16#${stamp:0:2})) $((16#${stamp:2:2})) \
+    $((16#${stamp:4:2})) $((16#${stamp:6:2})) $((16#${stamp:8:2})) $((16#${stamp:10:2}))
+  after=$(( $(date -d "$header_time" +%s 2>/dev/null || echo 0) - $(date -d "${client_fields[1]:-}" +%s 2>/dev/null || echo 0) ))
+  [ $after -ge 0 ] && [ $after -le 60 ] || fail "header time $header_time, record time ${client_fields[1]:-}"
+  # The explanation as the program gave it, but for the lines with the time.
+  timeless() { grep -vE '[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}'; }
+  diff <(printf '%s\n' "${lines[@]:34}" | timeless) <(sed '1,/^explanation:$/d' "$run/client.txt" | timeless) >"$run/explanation.diff" ||
+    fail "client explanation differs from the program's: $(head -c 600 "$run/explanation.diff")"
+  [ "$(cat "$run/client-calls.log" 2>/dev/null)" = "$expected_calls"$'\n'"$expected_calls" ] ||
+    fail "client's wmic command lines: $(cat "$run/client-calls.log" 2>/dev/null)"
+  echo "$mode: kolvex.dll gave [$client_record], flags $(answer flags), header $header"
+fi
 
 if [ $failures -ne 0 ]; then
   echo "--- output (GBK shown as UTF-8) ---"

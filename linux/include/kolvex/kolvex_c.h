@@ -3,9 +3,10 @@
  * The same three functions on Linux (libkolvex.so.1) and Windows (kolvex.dll,
  * x64). Plain C types only; every buffer belongs to the caller and is passed
  * with its size. Nothing is printed: no progress log, no summary, and the
- * tools the collection starts write their own error output to /dev/null
- * (NUL on Windows). The caller's signal dispositions, locale, environment and
- * standard streams are left as they were.
+ * tools the collection starts write their own error output to /dev/null (on
+ * Windows it is read with their output, never passed on). The caller's signal
+ * dispositions, locale, environment and standard streams are left as they
+ * were.
  *
  * Threads: any thread may call any function at any time. Collections of one
  * process take turns (with the C++ entry points of kolvex.h too), so a call

@@ -1,0 +1,65 @@
+/* A C application without a console (built with -mwindows) that calls
+ * kolvex.dll the way a client application does without its import library:
+ * LoadLibrary and GetProcAddress. It prints nothing; it writes what the calls
+ * returned into the file its first argument names:
+ *   version=<kolvex_version()>
+ *   flags=<kolvex_collect's result>
+ *   header=<the status header, 8 bytes in hex>
+ *   record=<the record>
+ *   explained=<kolvex_collect_explained's result>
+ *   explanation:
+ *   <the explanation>
+ * Exits 2 when the DLL or a function cannot be had, 1 when the file cannot be
+ * written. */
+#include <windows.h>
+
+#include <stdio.h>
+
+#include "kolvex/kolvex_c.h"
+
+typedef int (*CollectFn)(char *, size_t, unsigned char *);
+typedef int (*CollectExplainedFn)(char *, size_t, unsigned char *, char *, size_t);
+typedef const char *(*VersionFn)(void);
+
+/* GetProcAddress gives a generic function pointer; the cast through
+ * void (*)(void) says the type is known. */
+#define KOLVEX_FUNCTION(module, type, name) ((type)(void (*)(void))GetProcAddress(module, name))
+
+int main(int argc, char **argv) {
+  static char record[KOLVEX_RECORD_SIZE];
+  static char again[KOLVEX_RECORD_SIZE];
+  static char explanation[24 * 1024];
+  unsigned char header[KOLVEX_HEADER_SIZE] = {0};
+  HMODULE dll;
+  CollectFn collect;
+  CollectExplainedFn collectExplained;
+  VersionFn version;
+  FILE *out;
+  int flags, explained, i;
+
+  if (argc < 2) return 2;
+  dll = LoadLibraryA("kolvex.dll");
+  if (dll == NULL) return 2;
+  collect = KOLVEX_FUNCTION(dll, CollectFn, "kolvex_collect");
+  collectExplained = KOLVEX_FUNCTION(dll, CollectExplainedFn, "kolvex_collect_explained");
+  version = KOLVEX_FUNCTION(dll, VersionFn, "kolvex_version");
+  if (collect == NULL || collectExplained == NULL || version == NULL) {
+    FreeLibrary(dll);
+    return 2;
+  }
+
+  flags = collect(record, sizeof record, header);
+  explained = collectExplained(again, sizeof again, NULL, explanation, sizeof explanation);
+
+  out = fopen(argv[1], "wb");
+  if (out == NULL) {
+    FreeLibrary(dll);
+    return 1;
+  }
+  fprintf(out, "version=%s\nflags=%d\nheader=", version(), flags);
+  for (i = 0; i < KOLVEX_HEADER_SIZE; ++i) fprintf(out, "%02x", header[i]);
+  fprintf(out, "\nrecord=%s\nexplained=%d\nexplanation:\n%s", record, explained, explanation);
+  fclose(out);
+  FreeLibrary(dll);
+  return 0;
+}
