@@ -163,7 +163,9 @@ TEST_P(HungTools, EndWithTheDeadlineKeepingTheValue) {
   dup2(feed[0], STDIN_FILENO);
   close(feed[0]);
   const int descriptorsBefore = OpenDescriptors();
-  prctl(PR_SET_CHILD_SUBREAPER, 1);
+  // qemu's user mode refuses the subreaper role: the zombie count then has
+  // nobody to land on, and is not checked.
+  const bool subreaper = prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
   struct sigaction host = {}, saved = {};
   host.sa_handler = GetParam().hostReaps ? SIG_IGN : SIG_DFL;
   sigaction(SIGCHLD, &host, &saved);
@@ -201,7 +203,9 @@ TEST_P(HungTools, EndWithTheDeadlineKeepingTheValue) {
   }
   EXPECT_EQ(live, 0);
   if (live > 0) kill(-outcome.group, SIGKILL);
-  EXPECT_EQ(ReapOrphans(), GetParam().orphans) << "zombies left to the subreaper";
+  if (subreaper) {
+    EXPECT_EQ(ReapOrphans(), GetParam().orphans) << "zombies left to the subreaper";
+  }
   prctl(PR_SET_CHILD_SUBREAPER, 0);
   // Reaped by the host: the status is unknown, not an "exit by signal 0".
   EXPECT_EQ(outcome.statusUnknown, GetParam().hostReaps);
