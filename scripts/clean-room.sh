@@ -61,12 +61,12 @@ cleanup() {
     [ "$(readlink "$pid/root" 2>/dev/null)" = "$root" ] && kill -KILL "${pid#/proc/}" 2>/dev/null
   done
   sleep 0.2
-  findmnt -rn -o TARGET | grep -F "$root/" | sort -r | while read -r target; do
+  findmnt -rn -o TARGET | grep -E "^$root(/|$)" | sort -r | while read -r target; do
     umount "$target" 2>/dev/null || umount -l "$target"
   done
   if [ "$keep" -eq 1 ]; then
     echo "clean-room: kept $root"
-  elif findmnt -rn -o TARGET | grep -qF "$root/"; then
+  elif findmnt -rn -o TARGET | grep -qE "^$root(/|$)"; then
     echo "clean-room: mounts remain under $root; not removed" >&2
   else
     rm -rf --one-file-system "$work"
@@ -110,6 +110,10 @@ git -C "$root$src" -c user.name=clean-room -c user.email=clean-room@kolvex.inval
 git -C "$root$src" -c user.name=clean-room -c user.email=clean-room@kolvex.invalid \
   commit -q -m "checkout as copied"
 
+# The root is a mount point of its own, as on a machine: a tool that makes
+# its own mount namespace (unshare, ip netns) changes the propagation of /,
+# which the kernel refuses for a directory that is no mount point.
+mount --bind "$root" "$root"
 mount -t proc proc "$root/proc"
 mount --rbind /sys "$root/sys" && mount --make-rslave "$root/sys"
 mount --rbind /dev "$root/dev" && mount --make-rslave "$root/dev"

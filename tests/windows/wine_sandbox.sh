@@ -89,8 +89,17 @@ fi
 
 # A wineserver of our own (the prefix is a new directory) started with no
 # handles of the caller, so nothing it leaves behind holds the test's pipes.
+# A wineboot that fails (seldom, and then at once) is said, and given one
+# more try: it only prepares the prefix, nothing under test.
 wineserver -p </dev/null >/dev/null 2>&1
-wine wineboot </dev/null >/dev/null 2>&1
+if ! wine wineboot </dev/null >"$root/wineboot.log" 2>&1; then
+  echo "wine_sandbox: wineboot failed ($(tail -n 3 "$root/wineboot.log" | tr '\n' ' ')); once more" >&2
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+  wineserver -w </dev/null >/dev/null 2>&1 || true
+  wineserver -p </dev/null >/dev/null 2>&1
+  wine wineboot </dev/null >"$root/wineboot.log" 2>&1 ||
+    { echo "wine_sandbox: wineboot failed twice: $(tail -n 3 "$root/wineboot.log")" >&2; exit 1; }
+fi
 trap 'wineserver -k </dev/null >/dev/null 2>&1; wineserver -w </dev/null >/dev/null 2>&1 || true' EXIT
 set +e
 "$@"
