@@ -14,7 +14,7 @@ if(WIN32)
   install(TARGETS kolvexforWindows RUNTIME DESTINATION . COMPONENT program)
   install(TARGETS kolvex_dll RUNTIME DESTINATION . ARCHIVE DESTINATION . COMPONENT program)
   install(FILES ${PROJECT_SOURCE_DIR}/windows/kolvex.def
-    ${PROJECT_SOURCE_DIR}/linux/include/kolvex/kolvex_c.h DESTINATION . COMPONENT program)
+    ${PROJECT_SOURCE_DIR}/include/kolvex/kolvex_c.h DESTINATION . COMPONENT program)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/README-windows.txt
     DESTINATION . RENAME README.txt COMPONENT program)
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt COMPONENT program)
@@ -68,7 +68,7 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kolvex.pc
 
 # The Python module: plain source over libkolvex.so.1, where Debian's
 # python3 finds it.
-install(FILES ${PROJECT_SOURCE_DIR}/python/kolvex/__init__.py
+install(FILES ${PROJECT_SOURCE_DIR}/bindings/python/kolvex/__init__.py
   DESTINATION lib/python3/dist-packages/kolvex COMPONENT python)
 
 # Manual page and Debian changelog, compressed without name or time stamp so

@@ -68,15 +68,15 @@ int Collect(char* record, std::size_t recordSize, unsigned char* header, char* e
 
 extern "C" {
 
-int kolvex_collect(char* record, size_t record_size, unsigned char* header) {
+int KOLVEX_CALL kolvex_collect(char* record, size_t record_size, unsigned char* header) {
   return kolvex::Collect(record, record_size, header, nullptr, 0, false);
 }
 
-int kolvex_collect_explained(char* record, size_t record_size, unsigned char* header,
-                             char* explanation, size_t explanation_size) {
+int KOLVEX_CALL kolvex_collect_explained(char* record, size_t record_size, unsigned char* header,
+                                         char* explanation, size_t explanation_size) {
   return kolvex::Collect(record, record_size, header, explanation, explanation_size, true);
 }
 
-const char* kolvex_version(void) { return KOLVEX_VERSION_TEXT; }
+const char* KOLVEX_CALL kolvex_version(void) { return KOLVEX_VERSION_TEXT; }
 
 }  // extern "C"

@@ -22,9 +22,10 @@ build_client "$work" "$work/prefix"
 # The distribution's setuptools builds it: no index is needed. A copy, as
 # pip leaves its build folders in the tree it builds.
 src=$(cd "$(dirname "$0")/../.." && pwd)
-mkdir "$work/src"
-cp -r "$src/python" "$src/CMakeLists.txt" "$work/src/"
+mkdir -p "$work/src/bindings"
+cp -r "$src/bindings/python" "$work/src/bindings/"
+cp "$src/CMakeLists.txt" "$work/src/"
 /usr/bin/python3 -m venv --system-site-packages "$work/venv"
-"$work/venv/bin/pip" install --no-index --quiet "$work/src/python"
+"$work/venv/bin/pip" install --no-index --quiet "$work/src/bindings/python"
 "$work/venv/bin/python" -c 'import kolvex; assert kolvex.parse("2@t@i@@m@@h@v@d@c@").missing == kolvex.Missing.BIOS_SERIAL'
-echo "pip install ./python: ok"
+echo "pip install ./bindings/python: ok"

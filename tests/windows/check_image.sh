@@ -77,7 +77,7 @@ if [ -n "$build" ]; then
     if [ -n "$dll" ]; then
       cmp -s "$top/kolvex.dll" "$dll" || fail "ZIP lacks kolvex.dll as built"
       cmp -s "$top/kolvex.def" "$source/windows/kolvex.def" || fail "ZIP lacks kolvex.def"
-      cmp -s "$top/kolvex_c.h" "$source/linux/include/kolvex/kolvex_c.h" || fail "ZIP lacks kolvex_c.h"
+      cmp -s "$top/kolvex_c.h" "$source/include/kolvex/kolvex_c.h" || fail "ZIP lacks kolvex_c.h"
       "$objdump" -t "$top/libkolvex.dll.a" 2>/dev/null | grep -q '__imp_kolvex_collect$' ||
         fail "ZIP lacks the import library libkolvex.dll.a"
       shipped+='|kolvex.dll|kolvex.def|kolvex_c.h|libkolvex.dll.a'

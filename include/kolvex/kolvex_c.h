@@ -1,7 +1,7 @@
 /* kolvex C interface: one terminal identity collection from any language.
  *
- * The same three functions on Linux (libkolvex.so.1) and Windows (kolvex.dll,
- * x64). Plain C types only; every buffer belongs to the caller and is passed
+ * The same three functions on Linux (libkolvex.so.1) and Windows (kolvex.dll).
+ * Plain C types only; every buffer belongs to the caller and is passed
  * with its size. Nothing is printed: no progress log, no summary, and the
  * tools the collection starts write their own error output to /dev/null (on
  * Windows it is read with their output, never passed on). The caller's signal
@@ -34,6 +34,15 @@
 #define KOLVEX_C_API __attribute__((visibility("default")))
 #else
 #define KOLVEX_C_API
+#endif
+
+/* The calling convention of the three functions: cdecl everywhere. It is
+ * spelled out only where a compiler or a binding could assume another, on
+ * 32-bit Windows (where C#'s P/Invoke default is StdCall, say). */
+#if defined(_WIN32) && !defined(_WIN64)
+#define KOLVEX_CALL __cdecl
+#else
+#define KOLVEX_CALL
 #endif
 
 #ifdef __cplusplus
@@ -80,18 +89,20 @@ extern "C" {
  * of KOLVEX_MISSING_* values), or a negative KOLVEX_ERROR_* code. An item
  * that cannot be read (no root for the BIOS serial, say) is a flag, not an
  * error. */
-KOLVEX_C_API int kolvex_collect(char *record, size_t record_size, unsigned char *header);
+KOLVEX_C_API int KOLVEX_CALL kolvex_collect(char *record, size_t record_size,
+                                            unsigned char *header);
 
 /* As kolvex_collect, and explanation (NULL, or explanation_size bytes)
  * receives, in plain ASCII, where each item came from: every source tried in
  * order, its outcome, the one that gave the value, and hints for empty items.
  * It is cut to fit at a line end and always NUL-terminated when
  * explanation_size > 0; KOLVEX_EXPLANATION_SIZE bytes always suffice. */
-KOLVEX_C_API int kolvex_collect_explained(char *record, size_t record_size, unsigned char *header,
-                                          char *explanation, size_t explanation_size);
+KOLVEX_C_API int KOLVEX_CALL kolvex_collect_explained(char *record, size_t record_size,
+                                                      unsigned char *header, char *explanation,
+                                                      size_t explanation_size);
 
 /* The product version, e.g. "1.1.2": constant text, not to be freed. */
-KOLVEX_C_API const char *kolvex_version(void);
+KOLVEX_C_API const char *KOLVEX_CALL kolvex_version(void);
 
 #ifdef __cplusplus
 }

@@ -1,4 +1,4 @@
-# The kolvex module for pip: pip install ./python (offline with the
+# The kolvex module for pip: pip install ./bindings/python (offline with the
 # distribution's setuptools). It needs libkolvex (Linux) or kolvex.dll
 # (Windows) at run time.
 import os
@@ -7,7 +7,7 @@ import re
 from setuptools import setup
 
 # The version is the project's, set once in the top CMakeLists.txt.
-with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "CMakeLists.txt")) as f:
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "CMakeLists.txt")) as f:
     VERSION = re.search(r"project\(kolvex VERSION ([0-9.]+)", f.read()).group(1)
 
 setup(
