@@ -49,7 +49,9 @@ fi
 
 work=$(mktemp -d /var/tmp/kolvex-clean-room.XXXXXX)
 root=$work/root
-src=/src/kolvex
+# Where a root newcomer clones: root's home, which only root may enter, so
+# every run as an ordinary user must work from copies it can read.
+src=/root/kolvex
 
 # Ends whatever still runs inside the root (wineserver, a guest), unmounts,
 # then removes the root; never removes through a mount that stayed.
@@ -100,6 +102,7 @@ chmod 755 "$root/usr/sbin/policy-rc.d"
 
 # The checkout: tracked and untracked-but-not-ignored files as they are now;
 # git knows them all (new files staged), as in a fresh clone of a commit.
+chmod 700 "$root/root"
 mkdir -p "$root$src"
 git ls-files -z --cached --others --exclude-standard |
   while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done |

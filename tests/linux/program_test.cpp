@@ -36,7 +36,9 @@ bool IsStamped(const std::string& line) {
 // Standard output of "kolvexforlinux ARGS" (ARGS may redirect) with no tool
 // in reach: PATH holds no folder. Root's tools are looked for in the system
 // folders whatever PATH says, so as root the program runs as nobody, from a
-// copy that any user may run.
+// copy that any user may run. Under user-mode emulation the loader and the
+// runtime libraries come from QEMU_LD_PREFIX, which may lie where nobody
+// cannot enter (a checkout in root's home): the copy gets them too.
 std::string RunProgramWithoutTools(const std::string& args) {
   const std::string program = KOLVEXFORLINUX_PATH;
   if (geteuid() != 0) return testing::RunCommand("env PATH=/nonexistent " + program + " " + args);
@@ -46,9 +48,20 @@ std::string RunProgramWithoutTools(const std::string& args) {
   const std::string from = program.substr(0, program.rfind('/'));
   testing::RunCommand("cp '" + program + "' '" + from + "'/libkolvex.so* '" + dir +
                       "' && chmod 755 '" + dir + "'");
+  std::string runtime;
+  if (const char* prefix = getenv("QEMU_LD_PREFIX"); prefix != nullptr && *prefix != '\0') {
+    // The loader and the shared libraries of lib/, lib/TRIPLET/ and
+    // usr/lib/TRIPLET/ (kernel modules and gconv lie deeper).
+    testing::RunCommand(
+        "cd '" + std::string(prefix) + "' && mkdir '" + dir +
+        "/runtime' && find lib usr/lib -maxdepth 2 -name '*.so*' ! -type d 2>/dev/null |"
+        " xargs -r cp -a --parents -t '" +
+        dir + "/runtime' 2>/dev/null; true");
+    runtime = "QEMU_LD_PREFIX='" + dir + "/runtime' ";
+  }
   const std::string out = testing::RunCommand(
-      "setpriv --reuid=65534 --regid=65534 --clear-groups env PATH=/nonexistent LD_LIBRARY_PATH='" +
-      dir + "' '" + dir + "/kolvexforlinux' " + args);
+      "setpriv --reuid=65534 --regid=65534 --clear-groups env " + runtime +
+      "PATH=/nonexistent LD_LIBRARY_PATH='" + dir + "' '" + dir + "/kolvexforlinux' " + args);
   testing::RunCommand("rm -rf '" + dir + "'");
   return out;
 }
