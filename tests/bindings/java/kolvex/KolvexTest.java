@@ -50,20 +50,9 @@ public final class KolvexTest {
     return records;
   }
 
-  private static final class Parse {
-    final byte[] input;
-    final String item; // null: not a record
-    final String value;
-    final int flags;
-    final int count;
-
-    Parse(byte[] input, String item, String value, int flags, int count) {
-      this.input = input;
-      this.item = item;
-      this.value = value;
-      this.flags = flags;
-      this.count = count;
-    }
+  // A parse case: the input, an item and its value (item null: not a record), flags, item count.
+  private static Object[] row(byte[] input, String item, String value, int flags, int count) {
+    return new Object[] {input, item, value, flags, count};
   }
 
   public static void main(String[] args) throws Exception {
@@ -111,33 +100,35 @@ public final class KolvexTest {
     // and what is not a record (item null: IllegalArgumentException expected).
     byte[] gbk = {(byte) 0xd6, (byte) 0xd0, (byte) 0xce, (byte) 0xc4}; // GBK for U+4E2D U+6587
     byte[] utf8 = {(byte) 0xe4, (byte) 0xb8, (byte) 0xad}; // UTF-8 for U+4E2D
-    List<Parse> parses = List.of(
-        new Parse(bytes("2@2026-03-15 09:30:12@192.168.1.23@10.20.0.7@5254001a2b3c@5254001a2b3d@build-ser@5.15.@S3Z9NB0K123456A9@57060500FFFBEBBF@"),
+    List<Object[]> parses = List.of(
+        row(bytes("2@2026-03-15 09:30:12@192.168.1.23@10.20.0.7@5254001a2b3c@5254001a2b3d@build-ser@5.15.@S3Z9NB0K123456A9@57060500FFFBEBBF@"),
             "disk_serial", "S3Z9NB0K123456A9", 0x100, 11),
-        new Parse(bytes("1@t@@@@@h@10.0@d@c@b@C:"), "system_disk", "C:", 0x4 | 0x8, 12),
-        new Parse(bytes("2@@@@@@@@@@"), "bios_serial", "", 0x1fe, 11),
-        new Parse(bytes("1@@@@@@@@@@@"), "system_disk", "", 0x3fe, 12),
+        row(bytes("1@t@@@@@h@10.0@d@c@b@C:"), "system_disk", "C:", 0x4 | 0x8, 12),
+        row(bytes("2@@@@@@@@@@"), "bios_serial", "", 0x1fe, 11),
+        row(bytes("1@@@@@@@@@@@"), "system_disk", "", 0x3fe, 12),
         // A host name cut inside a UTF-8 character: 0xC3 '@' is one GBK character.
-        new Parse(bytes("2@t@i@@m@@", new byte[] {(byte) 0xc3}, "@v@d@c@b"), "os_version", "v", 0, 11),
-        new Parse(bytes("1@t@i@@m@@", utf8, "@v@", gbk, "@c@b@C:"), "disk_serial", "\u4e2d\u6587", 0, 12),
-        new Parse(bytes(""), null, "", 0, 0),
-        new Parse(bytes("2@t@i@@m@@h@v@d@c"), null, "", 0, 0),
-        new Parse(bytes("2@t@i@@m@@h@v@d@c@b@C:"), null, "", 0, 0),
-        new Parse(bytes("1@t@i@@m@@h@v@d@c@b"), null, "", 0, 0),
-        new Parse(bytes("3@t@i@@m@@h@v@d@c@b"), null, "", 0, 0));
-    for (Parse p : parses) {
-      String what = "parse " + Arrays.toString(p.input);
+        row(bytes("2@t@i@@m@@", new byte[] {(byte) 0xc3}, "@v@d@c@b"), "os_version", "v", 0, 11),
+        row(bytes("1@t@i@@m@@", utf8, "@v@", gbk, "@c@b@C:"), "disk_serial", "\u4e2d\u6587", 0, 12),
+        row(bytes(""), null, "", 0, 0),
+        row(bytes("2@t@i@@m@@h@v@d@c"), null, "", 0, 0),
+        row(bytes("2@t@i@@m@@h@v@d@c@b@C:"), null, "", 0, 0),
+        row(bytes("1@t@i@@m@@h@v@d@c@b"), null, "", 0, 0),
+        row(bytes("3@t@i@@m@@h@v@d@c@b"), null, "", 0, 0));
+    for (Object[] p : parses) {
+      byte[] input = (byte[]) p[0];
+      String item = (String) p[1];
+      String what = "parse " + Arrays.toString(input);
       try {
-        Collection c = Kolvex.parse(p.input);
-        check(p.item != null, what + " raises");
-        if (p.item == null) {
+        Collection c = Kolvex.parse(input);
+        check(item != null, what + " raises");
+        if (item == null) {
           continue;
         }
-        check(c.items().size() == p.count && c.items().get(p.item).equals(p.value) && c.missing() == p.flags && c.header() == null,
-            what + ": " + c.items().size() + " items, " + p.item + "=" + c.items().get(p.item) + ", " + c.missing());
-        check(Arrays.equals(c.recordBytes(), p.input) && c.record().equals(String.join("@", c.items().values())), what + ": record");
+        check(c.items().size() == (Integer) p[4] && c.items().get(item).equals(p[2]) && c.missing() == (Integer) p[3] && c.header() == null,
+            what + ": " + c.items().size() + " items, " + item + "=" + c.items().get(item) + ", " + c.missing());
+        check(Arrays.equals(c.recordBytes(), input) && c.record().equals(String.join("@", c.items().values())), what + ": record");
       } catch (IllegalArgumentException e) {
-        check(p.item == null, what + " is a record");
+        check(item == null, what + " is a record");
       }
     }
     Collection windows = Kolvex.parse("1@t@@@m@@h\u00e9@v@d@c@@C:");
