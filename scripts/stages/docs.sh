@@ -3,5 +3,5 @@
 #   scripts/stages/docs.sh   (takes no build folder: the blocks make their own)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-scripts/install-deps.sh build-essential cmake dmidecode lshw
+scripts/install-deps.sh build-essential cmake dmidecode lshw mono-mcs mono-runtime default-jdk-headless libjna-java
 scripts/check-docs.sh
