@@ -109,7 +109,7 @@ test('four concurrent collections', async () => {
   for (const [name, fn] of cases) {
     try {
       await fn();
-      console.log(`ok   ${name}`);
+      if (process.env.KOLVEX_TEST_VERBOSE) console.log(`ok   ${name}`);
     } catch (e) {
       failed++;
       console.log(`FAIL ${name}: ${e.message}`);
