@@ -123,7 +123,9 @@ apt-get -qq -o DPkg::Lock::Timeout=600 install -y --no-install-recommends \
   >/dev/null 2>&1 ||
   { echo "installing the packages failed"; exit 1; }
 # The trigger ran ldconfig: the loader finds the library without a run path.
-ldconfig -p | grep -q "libkolvex.so.1 .*=> .*/$multiarch/libkolvex.so.1$" || { echo "libkolvex.so.1 not in the loader cache"; exit 1; }
+# (grep reads the whole list: with -q it may leave early, and ldconfig's
+# SIGPIPE would fail the pipeline.)
+ldconfig -p | grep "libkolvex.so.1 .*=> .*/$multiarch/libkolvex.so.1$" >/dev/null || { echo "libkolvex.so.1 not in the loader cache"; exit 1; }
 env -u LD_LIBRARY_PATH PATH=/nonexistent /usr/bin/kolvexforlinux 2>/dev/null | grep -q '^CollectData = \[2@' ||
   { echo "installed kolvexforlinux gave no record"; exit 1; }
 # Slim container images tell dpkg to leave manual pages out.
