@@ -1,4 +1,5 @@
 // Type declarations of the kolvex module (index.js).
+/// <reference types="node" />
 
 /** The missing-item flags: one bit for each item that came out empty. */
 export declare const Missing: Readonly<{

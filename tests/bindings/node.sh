@@ -30,6 +30,11 @@ mkdir "$work/app"
 cp "$here/node/test.js" "$here/node/machine_client.js" "$work/app/"
 (cd "$work/app" && npm init -y >/dev/null && npm install "${npm_quiet[@]}" "$work/kolvex-$version.tgz" >/dev/null)
 
+# The declarations as a TypeScript application sees them (the binding's
+# pinned typescript and Node types).
+cp "$here/node/types.ts" "$work/app/"
+(cd "$work/app" && "$work/node/node_modules/.bin/tsc" --noEmit --strict --module commonjs --types node \
+  --typeRoots "$work/node/node_modules/@types" types.ts) || { echo "FAIL: node: index.d.ts"; exit 1; }
 (cd "$work/app" && LD_LIBRARY_PATH="$build/linux" node test.js "$version" "$src/include/kolvex/kolvex_c.h" \
   "$build/linux/libkolvex.so.1")
 

@@ -59,6 +59,12 @@ test('flags and error codes are the C header\'s', () => {
   }
 });
 
+test('the declarations name every export', () => {
+  const declared = fs.readFileSync(require.resolve('kolvex/index.d.ts'), 'utf8')
+    .match(/^export declare (?:const|class|function) \w+/gm).map((d) => d.split(' ').pop());
+  assert.deepStrictEqual(declared.sort(), Object.keys(kolvex).filter((k) => !k.startsWith('_')).sort());
+});
+
 // Negative results of the real library, from both calls.
 [[0, 'KOLVEX_ERROR_ARGUMENT', -1], [8, 'KOLVEX_ERROR_SPACE', -2]].forEach(([size, code, errno]) => {
   const like = (e) => e instanceof kolvex.KolvexError && e.code === code && e.errno === errno;
