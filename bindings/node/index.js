@@ -37,7 +37,7 @@ const LINUX_ITEMS = Object.freeze([
   'device_name', 'os_version', 'disk_serial', 'cpu_id', 'bios_serial',
 ]);
 const WINDOWS_ITEMS = Object.freeze([...LINUX_ITEMS, 'system_disk']);
-const TERMINAL_TYPES = { 2: LINUX_ITEMS, 1: WINDOWS_ITEMS };
+const TERMINAL_TYPES = new Map([['2', LINUX_ITEMS], ['1', WINDOWS_ITEMS]]);
 
 // The items an empty value flags; the second addresses and the type may be
 // empty without a flag.
@@ -79,7 +79,7 @@ function decodeItem(bytes) {
   try {
     return utf8.decode(bytes);
   } catch (e) {
-    return gbk ? gbk.decode(bytes) : Buffer.from(bytes).toString('ascii').replace(/[^\x00-\x7f]/g, '\ufffd');
+    return gbk ? gbk.decode(bytes) : Buffer.from(bytes).toString('latin1').replace(/[^\x00-\x7f]/g, '\ufffd');
   }
 }
 
@@ -94,7 +94,7 @@ function splitItems(bytes) {
       start = i + 1;
     }
   }
-  const names = TERMINAL_TYPES[values[0]];
+  const names = TERMINAL_TYPES.get(values[0]);
   if (!names || values.length !== names.length) {
     const err = new TypeError(
       `not a terminal record (11 items of type 2 or 12 of type 1): ${JSON.stringify(values.join('@').slice(0, 80))}`);
@@ -133,12 +133,11 @@ function parse(text) {
   if (typeof text === 'string') bytes = Buffer.from(text, 'utf8');
   else if (text instanceof Uint8Array) bytes = Buffer.from(text);
   else throw new TypeError('parse() takes a string or a Buffer');
-  const { items } = splitItems(bytes);
-  let missing = 0;
-  for (const [name, value] of Object.entries(items)) {
-    if (value === '') missing |= ITEM_FLAGS[name] || 0;
+  const c = new Collection(bytes, 0);
+  for (const [name, value] of Object.entries(c.items)) {
+    if (value === '') c.missing |= ITEM_FLAGS[name] || 0;
   }
-  return new Collection(bytes, missing);
+  return c;
 }
 
 let library = null;

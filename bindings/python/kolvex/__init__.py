@@ -174,11 +174,11 @@ def parse(text: Union[str, bytes]) -> Collection:
         raw = bytes(text)
     else:
         raise TypeError("parse() takes str or bytes, not %s" % type(text).__name__)
-    missing = 0
-    for name, value in _items(raw).items():
+    c = Collection(raw, 0)
+    for name, value in c.items.items():
         if value == "":
-            missing |= _ITEM_FLAGS.get(name, 0)
-    return Collection(raw, missing)
+            c.missing |= _ITEM_FLAGS.get(name, 0)
+    return c
 
 
 _library: Optional[ctypes.CDLL] = None
