@@ -67,9 +67,42 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kolvex.pc
   COMPONENT development)
 
 # The Python module: plain source over libkolvex.so.1, where Debian's
-# python3 finds it.
-install(FILES ${PROJECT_SOURCE_DIR}/bindings/python/kolvex/__init__.py
+# python3 finds it, with the .dist-info an installed distribution has
+# (METADATA, top_level.txt, RECORD), so that importlib.metadata and pip know
+# it. METADATA takes its summary and Python version from pyproject.toml, the
+# version from the project; RECORD holds hashes and sizes as Debian's own
+# Python packages do.
+set(_kolvex_python ${PROJECT_SOURCE_DIR}/bindings/python)
+set(_kolvex_dist_info kolvex-${PROJECT_VERSION}.dist-info)
+set(_kolvex_dist ${CMAKE_CURRENT_BINARY_DIR}/python/${_kolvex_dist_info})
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${_kolvex_python}/pyproject.toml ${_kolvex_python}/kolvex/__init__.py ${_kolvex_python}/kolvex/py.typed)
+file(READ ${_kolvex_python}/pyproject.toml _kolvex_pyproject)
+string(REGEX MATCH "\ndescription = \"([^\"]*)\"" _ "${_kolvex_pyproject}")
+set(_kolvex_py_summary "${CMAKE_MATCH_1}")
+string(REGEX MATCH "\nrequires-python = \"([^\"]*)\"" _ "${_kolvex_pyproject}")
+file(WRITE ${_kolvex_dist}/METADATA "Metadata-Version: 2.1
+Name: kolvex
+Version: ${PROJECT_VERSION}
+Summary: ${_kolvex_py_summary}
+License: Apache-2.0
+Requires-Python: ${CMAKE_MATCH_1}
+")
+file(WRITE ${_kolvex_dist}/top_level.txt "kolvex\n")
+set(_kolvex_record "")
+foreach(_file IN ITEMS ${_kolvex_python}/kolvex/__init__.py ${_kolvex_python}/kolvex/py.typed
+    ${_kolvex_dist}/METADATA ${_kolvex_dist}/top_level.txt)
+  file(SHA256 ${_file} _hash)
+  file(SIZE ${_file} _size)
+  get_filename_component(_name ${_file} NAME)
+  get_filename_component(_folder ${_file} DIRECTORY)
+  get_filename_component(_folder ${_folder} NAME)
+  string(APPEND _kolvex_record "${_folder}/${_name},sha256=${_hash},${_size}\n")
+endforeach()
+file(WRITE ${_kolvex_dist}/RECORD "${_kolvex_record}${_kolvex_dist_info}/RECORD,,\n")
+install(FILES ${_kolvex_python}/kolvex/__init__.py ${_kolvex_python}/kolvex/py.typed
   DESTINATION lib/python3/dist-packages/kolvex COMPONENT python)
+install(DIRECTORY ${_kolvex_dist} DESTINATION lib/python3/dist-packages COMPONENT python)
 
 # Manual page and Debian changelog, compressed without name or time stamp so
 # that two builds give the same bytes.

@@ -67,6 +67,10 @@ kolvex        - $L/libkolvex.so.1         the program uses the library package
 kolvex        - usr/include/kolvex/kolvex.h  the program needs no header
 kolvex        + usr/share/doc/kolvex/copyright
 python3-kolvex + usr/lib/python3/dist-packages/kolvex/__init__.py
+python3-kolvex + usr/lib/python3/dist-packages/kolvex/py.typed
+python3-kolvex + usr/lib/python3/dist-packages/kolvex-$version.dist-info/METADATA
+python3-kolvex + usr/lib/python3/dist-packages/kolvex-$version.dist-info/top_level.txt
+python3-kolvex + usr/lib/python3/dist-packages/kolvex-$version.dist-info/RECORD
 python3-kolvex - $L/libkolvex.so.1       the module loads the library package's
 EOF_FILES
 
@@ -119,7 +123,9 @@ apt-get -qq -o DPkg::Lock::Timeout=600 install -y --no-install-recommends \
   >/dev/null 2>&1 ||
   { echo "installing the packages failed"; exit 1; }
 # The trigger ran ldconfig: the loader finds the library without a run path.
-ldconfig -p | grep -q "libkolvex.so.1 .*=> .*/$multiarch/libkolvex.so.1$" || { echo "libkolvex.so.1 not in the loader cache"; exit 1; }
+# (grep reads the whole list: with -q it may leave early, and ldconfig's
+# SIGPIPE would fail the pipeline.)
+ldconfig -p | grep "libkolvex.so.1 .*=> .*/$multiarch/libkolvex.so.1$" >/dev/null || { echo "libkolvex.so.1 not in the loader cache"; exit 1; }
 env -u LD_LIBRARY_PATH PATH=/nonexistent /usr/bin/kolvexforlinux 2>/dev/null | grep -q '^CollectData = \[2@' ||
   { echo "installed kolvexforlinux gave no record"; exit 1; }
 # Slim container images tell dpkg to leave manual pages out.
@@ -146,5 +152,5 @@ echo "program:  $record"
 cc -std=c99 -Wall -Wextra -pedantic -Werror -o "$work/c_client" "$here/client/c_client.c" \
   $(pkg-config --cflags --libs kolvex) || { echo "the C client does not build with pkg-config's flags"; exit 1; }
 "${tools[@]}" "$work/c_client" "$record" || { echo "C client failed"; exit 1; }
-"${tools[@]}" /usr/bin/python3 "$here/python_client.py" "$record" || { echo "Python client failed"; exit 1; }
+"${tools[@]}" /usr/bin/python3 "$here/python_client.py" "$record" "$version" || { echo "Python client failed"; exit 1; }
 echo "installed, run, clients built against libkolvex-dev, C and Python clients agree with the program"

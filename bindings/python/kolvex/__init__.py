@@ -17,10 +17,13 @@ another file. A collection prints nothing; collections of one process take
 turns, from any thread.
 """
 
+from __future__ import annotations
+
 import ctypes
 import enum
 import os
 import threading
+from typing import Dict, Optional, Tuple, Union
 
 __all__ = [
     "Collection",
@@ -51,7 +54,7 @@ class Missing(enum.IntFlag):
 
 
 # The record's items in order; Windows adds the system disk.
-LINUX_ITEMS = (
+LINUX_ITEMS: Tuple[str, ...] = (
     "terminal_type",
     "time",
     "ip1",
@@ -64,7 +67,7 @@ LINUX_ITEMS = (
     "cpu_id",
     "bios_serial",
 )
-WINDOWS_ITEMS = LINUX_ITEMS + ("system_disk",)
+WINDOWS_ITEMS: Tuple[str, ...] = LINUX_ITEMS + ("system_disk",)
 _TERMINAL_TYPES = {"2": LINUX_ITEMS, "1": WINDOWS_ITEMS}
 
 # The items an empty value flags; the others (second addresses, the type)
@@ -90,19 +93,31 @@ _ERRORS = {
 class KolvexError(Exception):
     """A negative result of the C interface; name is its KOLVEX_ERROR_* name."""
 
-    def __init__(self, code):
+    def __init__(self, code: int) -> None:
         self.code = code
         self.name, text = _ERRORS.get(code, ("KOLVEX_ERROR_UNKNOWN", "unknown error"))
         super().__init__("%s (%d): %s" % (self.name, code, text))
 
 
-def _text(raw):
-    # ASCII but for a Windows host name, which the collector keeps in UTF-8;
-    # anything else is read as GBK, the collector's code page.
+def _text(raw: bytes) -> str:
+    # One item: ASCII but for a Windows host name, which the collector keeps
+    # in UTF-8; anything else is read as GBK, the collector's code page.
     try:
         return raw.decode("utf-8")
     except UnicodeDecodeError:
         return raw.decode("gbk", errors="replace")
+
+
+def _items(raw: bytes) -> Dict[str, str]:
+    # Split on the separator's byte before decoding anything, so that no
+    # multi-byte decoding takes an '@' into a character.
+    values = [_text(value) for value in raw.split(b"@")]
+    names = _TERMINAL_TYPES.get(values[0])
+    if names is None or len(values) != len(names):
+        raise ValueError(
+            "not a terminal record (11 items of type 2 or 12 of type 1): %r" % raw[:80]
+        )
+    return dict(zip(names, values))
 
 
 class Collection:
@@ -110,22 +125,36 @@ class Collection:
 
     record: the record as text; record_bytes: its bytes as collected;
     missing: the Missing flags; header: the 8-byte status header (None for
-    a parsed record); items: the record's items by name; explanation: where
-    each item came from (collect(explain=True) only, else None).
+    a parsed record); items: the record's items by name, in record order;
+    explanation: where each item came from (collect(explain=True) only,
+    else None).
     """
 
-    def __init__(self, record_bytes, missing, header=None, explanation=None):
+    record: str
+    record_bytes: bytes
+    missing: Missing
+    header: Optional[bytes]
+    items: Dict[str, str]
+    explanation: Optional[str]
+
+    def __init__(
+        self,
+        record_bytes: bytes,
+        missing: int,
+        header: Optional[bytes] = None,
+        explanation: Optional[str] = None,
+    ) -> None:
         self.record_bytes = bytes(record_bytes)
-        self.record = _text(self.record_bytes)
-        self.items = _items(self.record)
+        self.items = _items(self.record_bytes)
+        self.record = "@".join(self.items.values())
         self.missing = Missing(missing)
         self.header = header
         self.explanation = explanation
 
-    def __str__(self):
+    def __str__(self) -> str:
         return self.record
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return "Collection(record=%r, missing=%r, header=%r)" % (
             self.record,
             self.missing,
@@ -133,43 +162,43 @@ class Collection:
         )
 
 
-def _items(record):
-    values = record.split("@")
-    names = _TERMINAL_TYPES.get(values[0])
-    if names is None or len(values) != len(names):
-        raise ValueError(
-            "not a terminal record (11 items of type 2 or 12 of type 1): %r" % record[:80]
-        )
-    return dict(zip(names, values))
-
-
-def parse(text):
+def parse(text: Union[str, bytes]) -> Collection:
     """The Collection of a record received from elsewhere (str or bytes).
 
     The missing flags are recomputed from the empty items; the header is
-    None. Needs no library.
+    None. Needs no library. Raises ValueError on what is not a record.
     """
-    raw = text if isinstance(text, bytes) else text.encode("utf-8")
-    items = _items(_text(raw))
-    missing = 0
-    for name, value in items.items():
+    if isinstance(text, str):
+        raw = text.encode("utf-8")
+    elif isinstance(text, (bytes, bytearray, memoryview)):
+        raw = bytes(text)
+    else:
+        raise TypeError("parse() takes str or bytes, not %s" % type(text).__name__)
+    c = Collection(raw, 0)
+    for name, value in c.items.items():
         if value == "":
-            missing |= _ITEM_FLAGS.get(name, 0)
-    return Collection(raw, missing)
+            c.missing |= _ITEM_FLAGS.get(name, 0)
+    return c
 
 
-_library = None
+_library: Optional[ctypes.CDLL] = None
 _library_lock = threading.Lock()
 
 
-def _load():
+def _load() -> ctypes.CDLL:
     global _library
     with _library_lock:
         if _library is None:
             name = os.environ.get("KOLVEX_LIBRARY") or (
                 "kolvex.dll" if os.name == "nt" else "libkolvex.so.1"
             )
-            lib = ctypes.CDLL(name)
+            try:
+                lib = ctypes.CDLL(name)
+            except OSError as e:
+                raise OSError(
+                    "kolvex: cannot load %s (%s); install it, or set KOLVEX_LIBRARY to its path"
+                    % (name, e)
+                ) from e
             lib.kolvex_collect.argtypes = [
                 ctypes.c_char_p,
                 ctypes.c_size_t,
@@ -190,29 +219,35 @@ def _load():
         return _library
 
 
-def collect(explain=False):
-    """Runs one collection; raises KolvexError on a negative result."""
+def _collect(explain: bool, record_size: int) -> Collection:
+    # One collection with a record buffer of record_size bytes (the tests
+    # pass sizes the library rejects).
     lib = _load()
-    record = ctypes.create_string_buffer(RECORD_SIZE)
+    record = ctypes.create_string_buffer(max(record_size, 1))
     header = (ctypes.c_ubyte * HEADER_SIZE)()
     explanation = None
     if explain:
         explanation = ctypes.create_string_buffer(EXPLANATION_SIZE)
         result = lib.kolvex_collect_explained(
-            record, RECORD_SIZE, header, explanation, EXPLANATION_SIZE
+            record, record_size, header, explanation, EXPLANATION_SIZE
         )
     else:
-        result = lib.kolvex_collect(record, RECORD_SIZE, header)
+        result = lib.kolvex_collect(record, record_size, header)
     if result < 0:
         raise KolvexError(result)
     return Collection(
         record.value,
         result,
         bytes(header),
-        explanation.value.decode("ascii", errors="replace") if explain else None,
+        explanation.value.decode("ascii", errors="replace") if explanation is not None else None,
     )
 
 
-def version():
+def collect(explain: bool = False) -> Collection:
+    """Runs one collection; raises KolvexError on a negative result."""
+    return _collect(explain, RECORD_SIZE)
+
+
+def version() -> str:
     """The library's product version, e.g. "1.1.2"."""
     return _load().kolvex_version().decode("ascii")

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# The Node binding (bindings/node) as its users get it: npm ci from the
+# lock file in a copy of the binding (the source tree may be read-only),
+# npm pack, and an application that installs the package; then the
+# binding's own cases (tests/bindings/node/test.js) against the real
+# libkolvex.so.1 of BUILD, and its row on the stand-in machine.
+#   tests/bindings/node.sh BUILD
+set -euo pipefail
+build=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+src=$(cd "$here/../.." && pwd)
+# Debian's nodejs and npm; a machine with a node and npm of its own keeps them.
+command -v node >/dev/null && command -v npm >/dev/null || "$src/scripts/install-deps.sh" nodejs npm
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+npm_quiet=(--no-audit --no-fund --loglevel=error)
+
+# The package's version is the product's, in package.json and its lock.
+version=$(sed -n 's/^project(kolvex VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
+for file in package.json package-lock.json; do
+  got=$(node -p 'const p = require(process.argv[1]); p.packages ? p.packages[""].version + " " + p.version : p.version' \
+    "$src/bindings/node/$file")
+  [ "$got" = "$version" ] || [ "$got" = "$version $version" ] ||
+    { echo "FAIL: bindings/node/$file gives version $got, the product is $version"; exit 1; }
+done
+
+tar -C "$src/bindings" --exclude=node_modules -cf - node | tar -C "$work" -xf -
+(cd "$work/node" && npm ci "${npm_quiet[@]}" >/dev/null && npm pack --pack-destination "$work" "${npm_quiet[@]}" >/dev/null)
+mkdir "$work/app"
+cp "$here/node/test.js" "$here/node/machine_client.js" "$work/app/"
+(cd "$work/app" && npm init -y >/dev/null && npm install "${npm_quiet[@]}" "$work/kolvex-$version.tgz" >/dev/null)
+
+# The declarations as a TypeScript application sees them (the binding's
+# pinned typescript and Node types).
+cp "$here/node/types.ts" "$work/app/"
+(cd "$work/app" && "$work/node/node_modules/.bin/tsc" --noEmit --strict --module commonjs --types node \
+  --typeRoots "$work/node/node_modules/@types" types.ts) || { echo "FAIL: node: index.d.ts"; exit 1; }
+(cd "$work/app" && LD_LIBRARY_PATH="$build/linux" node test.js "$version" "$src/include/kolvex/kolvex_c.h" \
+  "$build/linux/libkolvex.so.1")
+
+status=0
+"$here/machine.sh" "$build" "$work/app" node -- node machine_client.js || status=$?
+if [ $status -eq 77 ] && [ "$(id -u)" = 0 ]; then
+  echo "FAIL: node: the machine row was skipped as root"
+  exit 1
+fi
+[ $status -eq 0 ] || [ $status -eq 77 ] || exit 1
