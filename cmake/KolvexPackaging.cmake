@@ -70,7 +70,7 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kolvex.pc
 # python3 finds it, with the .dist-info an installed distribution has
 # (METADATA, top_level.txt, RECORD), so that importlib.metadata and pip know
 # it. METADATA takes its summary and Python version from pyproject.toml, the
-# version from the project; RECORD holds hashes and sizes as Debian's own
+# version from the project; RECORD holds digests and sizes as Debian's own
 # Python packages do.
 set(_kolvex_python ${PROJECT_SOURCE_DIR}/bindings/python)
 set(_kolvex_dist_info kolvex-${PROJECT_VERSION}.dist-info)
@@ -89,10 +89,36 @@ License: Apache-2.0
 Requires-Python: ${CMAKE_MATCH_1}
 ")
 file(WRITE ${_kolvex_dist}/top_level.txt "kolvex\n")
+# RECORD's digests are urlsafe base64 without padding, as a wheel's.
+function(_kolvex_record_digest hex out)
+  set(_alphabet "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_")
+  string(LENGTH "${hex}" _length)
+  set(_digest "")
+  set(_at 0)
+  while(_at LESS _length)
+    # Three bytes (six hex digits) give four characters; a shorter last group
+    # of n bytes gives n + 1.
+    string(SUBSTRING "${hex}" ${_at} 6 _group)
+    string(LENGTH "${_group}" _digits)
+    math(EXPR _value "0x${_group} << (4 * (6 - ${_digits}))")
+    math(EXPR _chars "${_digits} / 2 + 1")
+    foreach(_shift 18 12 6 0)
+      if(_chars GREATER 0)
+        math(EXPR _index "(${_value} >> ${_shift}) & 63")
+        string(SUBSTRING "${_alphabet}" ${_index} 1 _char)
+        string(APPEND _digest "${_char}")
+        math(EXPR _chars "${_chars} - 1")
+      endif()
+    endforeach()
+    math(EXPR _at "${_at} + 6")
+  endwhile()
+  set(${out} "${_digest}" PARENT_SCOPE)
+endfunction()
 set(_kolvex_record "")
 foreach(_file IN ITEMS ${_kolvex_python}/kolvex/__init__.py ${_kolvex_python}/kolvex/py.typed
     ${_kolvex_dist}/METADATA ${_kolvex_dist}/top_level.txt)
-  file(SHA256 ${_file} _hash)
+  file(SHA256 ${_file} _hex)
+  _kolvex_record_digest(${_hex} _hash)
   file(SIZE ${_file} _size)
   get_filename_component(_name ${_file} NAME)
   get_filename_component(_folder ${_file} DIRECTORY)

@@ -89,12 +89,26 @@ grep -hE '^[[:space:]]*Acquire::' /etc/apt/apt.conf /etc/apt/apt.conf.d/* 2>/dev
 # git, as a new user has it to clone with; certificates only where a source needs them.
 include=git
 grep -qs 'https://' "${sources[@]}" && include+=,ca-certificates
+# The machine's own certificate authorities (a network that reaches the
+# registries through a proxy of its own signs with them) go in as its apt
+# settings do, with npm's settings file.
+local_cas=(/usr/local/share/ca-certificates/*.crt)
+[ -e "${local_cas[0]}" ] || local_cas=()
+[ ${#local_cas[@]} -gt 0 ] && [[ $include != *ca-certificates* ]] && include+=,ca-certificates
 
 echo "== clean room: making a minimal $suite root"
 t0=$(date +%s)
 mmdebstrap --quiet --variant=minbase --include="$include" --aptopt="$work/apt.conf" \
   "$suite" "$root" "${sources[@]}"
 echo "   made in $(($(date +%s) - t0)) s"
+
+if [ ${#local_cas[@]} -gt 0 ]; then
+  cp "${local_cas[@]}" "$root/usr/local/share/ca-certificates/"
+  chroot "$root" update-ca-certificates >/dev/null
+fi
+for f in /etc/npmrc /usr/etc/npmrc; do
+  [ -f "$f" ] && mkdir -p "$root${f%/*}" && cp "$f" "$root$f"
+done
 
 # A chroot starts no services.
 printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
