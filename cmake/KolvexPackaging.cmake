@@ -7,22 +7,43 @@
 # so that the library lands in the multiarch directory and the program needs
 # no run path (scripts/package-deb.sh does this).
 #
-# Windows: a ZIP with the program, a short README, and beside them what an
-# application needs to call kolvex.dll: the DLL, its header, the import
-# library for mingw and the .def file MSVC's lib makes one from.
+# Windows: two ZIPs per architecture (win64, win32). The release ZIP holds
+# the program, a short README, and beside them what an application needs to
+# call kolvex.dll: the DLL, its header, the import libraries for MSVC
+# (kolvex.lib) and mingw (libkolvex.dll.a) and the .def file, all binaries
+# stripped. The debug ZIP holds their separated debug information, each
+# NAME.debug under the same folder name, so that unpacked over the release
+# folder it lands beside the binary whose debug link names it.
 if(WIN32)
   install(TARGETS kolvexforWindows RUNTIME DESTINATION . COMPONENT program)
-  install(TARGETS kolvex_dll RUNTIME DESTINATION . ARCHIVE DESTINATION . COMPONENT program)
+  install(TARGETS kolvex_dll RUNTIME DESTINATION . COMPONENT program
+    ARCHIVE DESTINATION . COMPONENT program)
   install(FILES ${PROJECT_SOURCE_DIR}/windows/kolvex.def
     ${PROJECT_SOURCE_DIR}/include/kolvex/kolvex_c.h DESTINATION . COMPONENT program)
+  if(KOLVEX_DLLTOOL)
+    install(FILES ${PROJECT_BINARY_DIR}/windows/kolvex.lib DESTINATION . COMPONENT program)
+  endif()
   install(FILES ${PROJECT_SOURCE_DIR}/docs/README-windows.txt
     DESTINATION . RENAME README.txt COMPONENT program)
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt COMPONENT program)
+  install(FILES $<TARGET_FILE:kolvexforWindows>.debug $<TARGET_FILE:kolvex_dll>.debug
+    DESTINATION . COMPONENT debug)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_SYSTEM_NAME win64)
+  else()
+    set(CPACK_SYSTEM_NAME win32)
+  endif()
+  set(_kolvex_zip kolvexforWindows-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_NAME kolvexforWindows)
   set(CPACK_PACKAGE_VENDOR "kolvex developers")
-  set(CPACK_SYSTEM_NAME win64)
+  set(CPACK_COMPONENTS_ALL program debug)
+  set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+  set(CPACK_ARCHIVE_PROGRAM_FILE_NAME ${_kolvex_zip})
+  set(CPACK_ARCHIVE_DEBUG_FILE_NAME ${_kolvex_zip}-debug)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  set(CPACK_PACKAGE_FILE_NAME ${_kolvex_zip})
   include(CPack)
   return()
 endif()

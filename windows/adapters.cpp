@@ -64,8 +64,12 @@ void PickAdapters(const AdapterAnswer* list, std::size_t count, char* mac1, char
 
 #if defined(_WIN32)
 
-static_assert(sizeof(IP_ADAPTER_INFO) == kolvex::kFirstAdapterBlock,
-              "the first block holds exactly one adapter entry");
+// 704 bytes are one x64 entry; an x86 entry is 640 bytes, so there the
+// block has room to spare but still holds one entry and not two, and the
+// run takes the same course on both.
+static_assert(sizeof(IP_ADAPTER_INFO) <= kolvex::kFirstAdapterBlock &&
+                  2 * sizeof(IP_ADAPTER_INFO) > kolvex::kFirstAdapterBlock,
+              "the first block holds one adapter entry and not two");
 
 int GetAdapterMacAndIp(char* mac1, char* mac2, char* ip1, char* ip2) {
   HANDLE heap = GetProcessHeap();

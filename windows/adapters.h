@@ -6,7 +6,7 @@
 
 namespace kolvex {
 
-constexpr unsigned kFirstAdapterBlock = 704;  // one adapter entry
+constexpr unsigned kFirstAdapterBlock = 704;  // one adapter entry (x64: exactly)
 constexpr int kMostAdaptersLooked = 16;
 constexpr int kHardwareAddressBytes = 8;  // room in an adapter entry
 constexpr int kMacTextSize = 32;

@@ -59,30 +59,32 @@ struct Captured {
   bool handlesReturned;  // every handle executeCMD took was closed again
 };
 
+struct ExecuteJob {
+  std::string command;
+  char out[kCaptureSize + 32];
+  int result;
+  int before;
+  int after;
+};
+
+// A thread procedure is WINAPI (stdcall on x86), which a lambda cannot be.
+DWORD WINAPI RunExecuteJob(void* p) {
+  ExecuteJob* j = static_cast<ExecuteJob*>(p);
+  j->before = OpenHandles();
+  j->result = executeCMD(j->command.c_str(), j->out);
+  j->after = OpenHandles();
+  return 0;
+}
+
 // executeCMD on a worker thread, so that a child that never ends fails the
 // test instead of hanging it.
 Captured Execute(const std::string& command) {
-  struct Job {
-    std::string command;
-    char out[kCaptureSize + 32];
-    int result;
-    int before;
-    int after;
-  } job;
+  ExecuteJob job;
   job.command = command;
   std::memset(job.out, 0, kCaptureSize);
   std::memset(job.out + kCaptureSize, '#', 32);
   job.result = -2;
-  HANDLE worker = CreateThread(
-      nullptr, 0,
-      [](void* p) -> DWORD {
-        Job* j = static_cast<Job*>(p);
-        j->before = OpenHandles();
-        j->result = executeCMD(j->command.c_str(), j->out);
-        j->after = OpenHandles();
-        return 0;
-      },
-      &job, 0, nullptr);
+  HANDLE worker = CreateThread(nullptr, 0, RunExecuteJob, &job, 0, nullptr);
   if (worker == nullptr) return {-3, "", false, false};
   if (WaitForSingleObject(worker, 60000) != WAIT_OBJECT_0) {
     std::fprintf(stderr, "executeCMD(%s) did not return within 60 s\n", command.c_str());

@@ -17,9 +17,11 @@
 
 #include "kolvex/kolvex_c.h"
 
-typedef int (*CollectFn)(char *, size_t, unsigned char *);
-typedef int (*CollectExplainedFn)(char *, size_t, unsigned char *, char *, size_t);
-typedef const char *(*VersionFn)(void);
+/* With the header's calling convention: on x86 the pointers' default and
+ * the DLL's functions must agree. */
+typedef int(KOLVEX_CALL *CollectFn)(char *, size_t, unsigned char *);
+typedef int(KOLVEX_CALL *CollectExplainedFn)(char *, size_t, unsigned char *, char *, size_t);
+typedef const char *(KOLVEX_CALL *VersionFn)(void);
 
 /* GetProcAddress gives a generic function pointer; the cast through
  * void (*)(void) says the type is known. */
