@@ -75,7 +75,8 @@ TEST_P(CInterface, WritesWhatTheHeaderPromises) {
   std::vector<char> explanation(KOLVEX_EXPLANATION_SIZE + 1, '#');
   char record[300];
   unsigned char header[9];
-  std::memset(record, '#', sizeof record);
+  std::memset(record, '#', sizeof record - 1);
+  record[sizeof record - 1] = '\0';
   std::memset(header, '#', sizeof header);
   char* const recordArg = c.nullRecord ? nullptr : record;
   unsigned char* const headerArg = c.header ? header : nullptr;
@@ -94,7 +95,8 @@ TEST_P(CInterface, WritesWhatTheHeaderPromises) {
   } else if (c.recordSize > 0 && !c.nullRecord) {
     EXPECT_EQ(record[0], '\0');
   }
-  for (std::size_t i = c.recordWritten ? kRecord.size() + 1 : c.recordSize; i < sizeof record; ++i)
+  for (std::size_t i = c.recordWritten ? kRecord.size() + 1 : c.recordSize; i < sizeof record - 1;
+       ++i)
     ASSERT_EQ(record[i], '#') << "record byte " << i;
   const bool headerWritten = c.header && c.result != KOLVEX_ERROR_ARGUMENT;
   EXPECT_EQ(std::memcmp(header, kHeader, 8) == 0, headerWritten);
@@ -105,6 +107,7 @@ TEST_P(CInterface, WritesWhatTheHeaderPromises) {
   }
   std::string expected = c.result == KOLVEX_ERROR_ARGUMENT || size == 1 ? "" : whole;
   if (c.explain == Explain::kCutAtALine) expected = whole.substr(0, middle) + kCut;
+  ASSERT_LT(strnlen(explanation.data(), size), size) << "explanation not NUL-terminated";
   EXPECT_EQ(std::string(explanation.data()), expected);
   EXPECT_EQ(explanation[size], '#');
 }
