@@ -411,6 +411,7 @@ TEST(SysfsSerial, FirstSourceWithASerialWinsEachOutcomeNamed) {
        {{vd, "AB\x1b[2J\x1b]0;x\aCD\r\nEF\n"}},
        "AB [2J ]0;x CD",
        {M, M, F, M}},
+      {"DEL becomes a blank", {{vd, "AB\177CD\n"}}, "AB CD", {M, M, F, M}},
       {"nothing at all", {}, "", {M, M, M, M}},
   };
   for (const auto& c : cases) {

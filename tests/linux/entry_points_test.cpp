@@ -1,6 +1,8 @@
 // The collecting entry points: status header, length, what they leave alone.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -174,6 +176,8 @@ struct ExplainCase {
   const char* timeoutMs;  // KOLVEX_COMMAND_TIMEOUT_MS, or unset
   std::vector<std::string> lines;
   const char* language = nullptr;  // a client's LANGUAGE under setlocale(LC_ALL, "C.UTF-8")
+  std::vector<std::string> absent = {};
+  bool noDescriptors = false;  // none left for the run: no shell can start
 };
 
 int g_openError;
@@ -207,7 +211,21 @@ TEST_P(ExplainedRun, SaysWhatBecameOfEachSource) {
   char out[256] = {0};
   char explanation[16384];
   int len = 0;
-  CaptureStdout([&] { ORVIK_GetExplainedSystemInfo(out, len, explanation, sizeof explanation); });
+  rlimit descriptors{};
+  getrlimit(RLIMIT_NOFILE, &descriptors);
+  ::testing::internal::CaptureStderr();
+  CaptureStdout([&] {
+    if (c.noDescriptors) {
+      const int lowestFree = open("/dev/null", O_RDONLY);
+      close(lowestFree);
+      rlimit none = descriptors;
+      none.rlim_cur = static_cast<rlim_t>(lowestFree);
+      setrlimit(RLIMIT_NOFILE, &none);
+    }
+    ORVIK_GetExplainedSystemInfo(out, len, explanation, sizeof explanation);
+    setrlimit(RLIMIT_NOFILE, &descriptors);
+  });
+  ::testing::internal::GetCapturedStderr();
   setlocale(LC_ALL, savedLocale.c_str());
   SetSysfsRoot(savedRoot);
   const std::vector<std::string> got = testing::SplitLines(explanation);
@@ -216,6 +234,8 @@ TEST_P(ExplainedRun, SaysWhatBecameOfEachSource) {
     if (at != std::string::npos) line.replace(at, 5, root);
     EXPECT_NE(std::find(got.begin(), got.end(), line), got.end()) << line << "\n" << explanation;
   }
+  for (const std::string& line : c.absent)
+    EXPECT_EQ(std::find(got.begin(), got.end(), line), got.end()) << line << "\n" << explanation;
 }
 
 // The hint for a tool that is not on the search list: where the system
@@ -264,6 +284,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {"    /dev/hda identity: open: No such file or directory",
                      "    $ROOT/block/nvme0n1/device/serial: not present",
                      "    $ROOT/block/vda/serial: \"VIRTIO-BLK-SER-42\" (used)",
+                     "  disk serial = \"VIRTIO-BLK-SER-4\"",
                      "    lshw -class disk|grep serial: not run (serial found)",
                      "  BIOS serial: empty (missing-item flag 0x100)",
                      "    dmidecode -t 1 | grep \"Serial Number\": no value (exit status 1)",
@@ -294,7 +315,28 @@ INSTANTIATE_TEST_SUITE_P(
             nullptr,
             nullptr,
             nullptr,
-            {"    /dev/sda identity: open: Operation not permitted", "    hint: needs root"}}),
+            {"    /dev/sda identity: open: Operation not permitted", "    hint: needs root"}},
+        // Root would have opened the node, but sysfs gave the serial: no hint.
+        ExplainCase{"denied_device_sysfs_used",
+                    EACCES,
+                    "sysfs_virtio_mmc",
+                    kAnsweringDmidecode,
+                    nullptr,
+                    {"    /dev/sda identity: open: Permission denied",
+                     "    $ROOT/block/vda/serial: \"VIRTIO-BLK-SER-42\" (used)"},
+                    nullptr,
+                    {"    hint: needs root"}},
+        // No tool ran: a hint about installing one or about root would mislead.
+        ExplainCase{
+            "shell_cannot_start",
+            ENOENT,
+            nullptr,
+            nullptr,
+            nullptr,
+            {"    dmidecode -t 1 | grep \"Serial Number\": not started (Too many open files)"},
+            nullptr,
+            {MissingToolHint("dmidecode"), MissingToolHint("lshw"), "    hint: needs root"},
+            true}),
     [](const ::testing::TestParamInfo<ExplainCase>& info) { return std::string(info.param.name); });
 
 // The widest explanation a run can make, more source lines than are kept

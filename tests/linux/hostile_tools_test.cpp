@@ -95,7 +95,8 @@ TEST(HostileTools, StandardErrorAndExitStatusDoNotLeak) {
   ::testing::internal::CaptureStderr();
   GetCpuSerial(cpu);
   GetBIOSSerial(bios);
-  ::testing::internal::GetCapturedStderr();
+  // They do reach the program's standard error, as the "/dev/mem" lines do.
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "noise\nnoise\n");
   EXPECT_STREQ(cpu, "0102");
   EXPECT_STREQ(bios, "S1");
 }
@@ -137,6 +138,10 @@ struct Hung {
   bool timesOut;
   bool hostReaps = false;  // the caller ignores SIGCHLD, so the shell is not ours to reap
   int orphans = 0;         // children the tool itself leaves to a subreaper, not the runner
+  const char* command = "dmidecode -t 4 | grep ID";
+  // The most SIGPIPEs the tool may count in "$0.pipes", where it counts them (a
+  // SIGKILL may end it before its handler has run).
+  int sigpipes = -1;
 };
 
 // Reaps the zombies a child subreaper has been left with.
@@ -172,8 +177,7 @@ TEST_P(HungTools, EndWithTheDeadlineKeepingTheValue) {
 
   char captured[1024] = {0};
   const auto start = std::chrono::steady_clock::now();
-  const CommandOutcome outcome =
-      RunCommand("dmidecode -t 4 | grep ID", captured, CommandTimeoutMs());
+  const CommandOutcome outcome = RunCommand(GetParam().command, captured, CommandTimeoutMs());
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
                         std::chrono::steady_clock::now() - start)
                         .count();
@@ -207,6 +211,12 @@ TEST_P(HungTools, EndWithTheDeadlineKeepingTheValue) {
     EXPECT_EQ(ReapOrphans(), GetParam().orphans) << "zombies left to the subreaper";
   }
   prctl(PR_SET_CHILD_SUBREAPER, 0);
+  if (GetParam().sigpipes >= 0) {
+    std::ifstream counted(tools.dir() + "/dmidecode.pipes");
+    int sigpipes = 0;
+    for (std::string line; std::getline(counted, line);) ++sigpipes;
+    EXPECT_LE(sigpipes, GetParam().sigpipes) << "SIGPIPE round after round";
+  }
   // Reaped by the host: the status is unknown, not an "exit by signal 0".
   EXPECT_EQ(outcome.statusUnknown, GetParam().hostReaps);
   EXPECT_TRUE(outcome.statusUnknown || outcome.exited || outcome.signal != 0);
@@ -224,6 +234,14 @@ INSTANTIATE_TEST_SUITE_P(
              false, false, 1},
         // Output closed, yet the tool stays: the rest of the deadline, then the end.
         Hung{"ClosesOutputThenStays", "echo 'ID: 01 02'; exec >&-; /bin/sleep 1000\n", true},
+        // The shell itself does: its child is ended before it, so no zombie goes to the caller.
+        Hung{"ShellClosesOutputThenStays", "echo 'ID: 01 02'\n", true, false, 0,
+             "dmidecode -t 4 | grep ID; exec >&-; /bin/sleep 1000; exit"},
+        // SIGPIPE does not end it: SIGKILL in the next round, not SIGPIPE round after round.
+        Hung{"CatchesSigpipe",
+             "echo 'ID: 01 02'; exec >&-; exec /usr/bin/perl -e '$SIG{PIPE} = sub { open(F, "
+             "\">>\", $ARGV[0]); print F \"PIPE\\n\"; close(F) }; sleep 1 while 1' \"$0.pipes\"\n",
+             true, false, 0, "dmidecode -t 4 | grep ID", 1},
         // Reading stops past 512 characters (grep passes on 4 KiB) while the tool runs.
         Hung{"StopsEarlyThenSleeps",
              "i=0; while [ $i -lt 1000 ]; do echo 'ID: 01 02'; i=$((i+1)); done; /bin/sleep 1000\n",
