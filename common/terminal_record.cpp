@@ -140,6 +140,10 @@ void TerminalRecord::AppendTerminalType() { Append(rules_.terminalType, true); }
 void TerminalRecord::AddItem(ItemIndex index, char* item) {
   const ItemRule& rule = rules_.items[index];
   NormaliseItem(item, rule.trimLength, rule.width);
+  // In the item buffer itself, so that the summary, the flags and the
+  // explanation show what the record holds.
+  for (char* at = item; *at != '\0'; ++at)
+    if (*at == kRecordSeparator) *at = kSeparatorStandIn;
   Append(item, index + 1 < rules_.itemCount);
 }
 

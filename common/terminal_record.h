@@ -10,6 +10,12 @@ inline constexpr char C_LIN_VER[] = "2";
 
 namespace kolvex {
 
+// Receivers split the record on its separator, so none may stand inside an
+// item: each one there is written as the stand-in, one byte for one, so
+// widths and lengths stay as they are.
+inline constexpr char kRecordSeparator = '@';
+inline constexpr char kSeparatorStandIn = '_';
+
 // Compacts the text in buf[0, len) in place: leading and trailing blanks go,
 // inner runs of blanks fold into one. Only 0x20 is a blank. Stops at the
 // first NUL (storing a NUL at the new end); with no NUL in range it stores
@@ -82,8 +88,8 @@ class TerminalRecord {
   explicit TerminalRecord(const RecordRules& rules);
 
   void AppendTerminalType();
-  // Normalises the item in place, then appends it ("%s@", or "%s" for the
-  // record's last item).
+  // Normalises the item in place, puts the stand-in for every separator in
+  // it, then appends it ("%s@", or "%s" for the record's last item).
   void AddItem(ItemIndex index, char* item);
 
   const char* text() const { return buffer_; }
