@@ -22,7 +22,15 @@ inline constexpr char kSeparatorStandIn = '_';
 // no terminator at all. len <= 0 leaves buf alone.
 void TrimBuffer(char* buf, int len);
 
-// TrimBuffer over trimLength bytes, then a NUL at index width.
+// Where text may be cut to keep at most width bytes: width, or the start of
+// the UTF-8 character that a cut at width would split (text[width] continues
+// a character begun before it). ASCII and bytes that do not form such a
+// character are cut at width. Reads text[0, width].
+int CharacterCut(const char* text, int width);
+
+// TrimBuffer over trimLength bytes, then a NUL at index width, or before a
+// UTF-8 character that the cut would split: a receiver that decodes the
+// record must not meet half a character in front of a separator.
 void NormaliseItem(char* item, int trimLength, int width);
 
 // Items after the terminal type, in record order. The Windows record has one

@@ -62,9 +62,15 @@ TEST(NormaliseItem, TrimsBeforeCutting) {
   } cases[] = {
       {"   abcdefghijk", 9, "abcdefghi"},  // leading blanks never use width
       {"abcdefgh ijk", 9, "abcdefgh "},    // the cut may leave a blank
-      {"build-server-07", 9, "build-ser"}, {"5.15.0-91-generic", 5, "5.15."},
+      {"build-server-07", 9, "build-ser"},
+      {"5.15.0-91-generic", 5, "5.15."},
       {"abcdefghi", 9, "abcdefghi"},   // exactly the width
       {"abcdefghij", 9, "abcdefghi"},  // one more is lost
+      // Never half a UTF-8 character: the cut goes before it.
+      {"b\xc3\xb6rse-b\xc3\xbcro", 9, "b\xc3\xb6rse-b"},
+      {"abcdefg\xe2\x82\xac", 9, "abcdefg"},
+      {"abcdef\xe2\x82\xac!", 9, "abcdef\xe2\x82\xac"},  // it ends at the width
+      {"abcdefgh\xb6\xb6", 9, "abcdefgh\xb6"},           // no character: cut at the width
   };
   for (const auto& c : cases) {
     char buf[50] = {0};
