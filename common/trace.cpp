@@ -2,6 +2,10 @@
 
 #if !defined(_WIN32)
 #include <locale.h>
+
+#include <mutex>
+
+#include "collection_run.h"
 #endif
 
 #include <cerrno>
@@ -115,6 +119,7 @@ ErrnoText DescribeError(int error) {
 #else
   // A C locale of our own, copied from while it lives; uselocale and
   // setlocale of the caller are not touched.
+  std::lock_guard<std::mutex> hold(LibraryCallLock());
   const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
   if (c == static_cast<locale_t>(nullptr)) {
     std::snprintf(e.text, sizeof e.text, "error %d", error);
