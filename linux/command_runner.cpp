@@ -48,6 +48,11 @@ constexpr long kFirstPauseNs = 50000;
 constexpr long kLastPauseNs = 2000000;
 // The most group members looked at in one round of ending a command.
 constexpr int kMostMembers = 64;
+// While the pipe is silent and the shell cannot be watched (no pidfd, or it
+// has exited leaving members behind), the shell and its group are looked at
+// with pauses that grow from the first to the last.
+constexpr int kFirstLookMs = 1;
+constexpr int kLastLookMs = 100;
 
 #ifndef P_PIDFD
 constexpr idtype_t P_PIDFD = static_cast<idtype_t>(3);
@@ -129,6 +134,16 @@ int GroupMembers(pid_t group, pid_t* pids, ProcStat* fields, int most) {
   }
   closedir(proc);
   return count;
+}
+
+// Whether a member of the group other than its leader is still alive.
+bool GroupAlive(pid_t group) {
+  pid_t pids[kMostMembers];
+  ProcStat fields[kMostMembers];
+  const int count = GroupMembers(group, pids, fields, kMostMembers);
+  for (int i = 0; i < count; ++i)
+    if (fields[i].state != 'Z' && fields[i].state != 'X') return true;
+  return false;
 }
 
 // The members already sent SIGPIPE.
@@ -243,6 +258,13 @@ class ChildGroup {
     kill(-pid_, SIGCONT);
     return members;
   }
+
+  // The shell's pidfd, -1 where the kernel has none.
+  int pidfd() const { return pidfd_.get(); }
+  // Whether the shell has exited (or someone else reaped it), and then
+  // whether a member it leaves behind is alive.
+  bool ShellExited() { return Look() != State::kRunning; }
+  bool MembersAlive() const { return GroupAlive(pid_); }
 
   bool exited() const { return exited_; }
   int exitStatus() const { return exitStatus_; }
@@ -485,6 +507,12 @@ CommandOutcome RunCommand(const char* command, char* out, int timeoutMs) {
   bool ended = false;
   bool stopped = false;  // the deadline ended reading: what is pending is the last chunk
   bool full = false;
+  // The shell has exited and no member of its group is alive: whoever still
+  // holds the pipe's write end is a stranger (a worker the host forked while
+  // our copy was open), so what the pipe holds now is all there is.
+  bool writersGone = false;
+  bool watchShell = child.pidfd() >= 0;
+  int lookMs = kFirstLookMs;
   while (!full) {
     std::size_t chunk;
     while (!full && (chunk = NextChunkLength(pending, have, kChunkSize, ended || stopped)) > 0) {
@@ -493,33 +521,49 @@ CommandOutcome RunCommand(const char* command, char* out, int timeoutMs) {
       std::memmove(pending, pending + chunk, have);
     }
     if (full || ended || stopped) break;
-    pollfd watch{readEnd.get(), POLLIN, 0};
-    const int ready = poll(&watch, 1, MsLeft(deadline));
+    pollfd watch[2] = {{readEnd.get(), POLLIN, 0}, {child.pidfd(), POLLIN, 0}};
+    int wait = MsLeft(deadline);
+    if (writersGone) wait = 0;
+    if (!watchShell && wait > lookMs) wait = lookMs;
+    const int ready = poll(watch, watchShell && !writersGone ? 2 : 1, wait);
     if (ready < 0) {
       if (errno == EINTR) continue;
       stopped = true;  // the pipe cannot be watched: end the command with what we have
       continue;
     }
-    if (ready == 0) {
-      if (outcome.timedOut) {
-        stopped = true;
-        continue;
+    if (watch[0].revents != 0) {
+      const ssize_t got = read(readEnd.get(), pending + have, sizeof pending - have);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) {
+        ended = true;
+      } else {
+        have += static_cast<std::size_t>(got);
       }
-      // A filter such as grep holds what the tool printed in its buffer
-      // until its input ends: end the tools upstream of it first and give
-      // the filter a moment to pass the rest on.
-      outcome.timedOut = true;
-      EndUpstream(child, readEnd.get());
-      deadline = NowMs() + kFlushGraceMs;
       continue;
     }
-    const ssize_t got = read(readEnd.get(), pending + have, sizeof pending - have);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      ended = true;
-    } else {
-      have += static_cast<std::size_t>(got);
+    if (writersGone) {
+      ended = true;  // drained
+      continue;
     }
+    if (child.ShellExited()) {
+      if (!child.MembersAlive()) {
+        writersGone = true;
+        continue;
+      }
+      watchShell = false;  // its pidfd stays readable: look now and then instead
+    }
+    if (!watchShell) lookMs = lookMs * 2 > kLastLookMs ? kLastLookMs : lookMs * 2;
+    if (MsLeft(deadline) > 0) continue;
+    if (outcome.timedOut) {
+      stopped = true;
+      continue;
+    }
+    // A filter such as grep holds what the tool printed in its buffer
+    // until its input ends: end the tools upstream of it first and give
+    // the filter a moment to pass the rest on.
+    outcome.timedOut = true;
+    EndUpstream(child, readEnd.get());
+    deadline = NowMs() + kFlushGraceMs;
   }
   outcome.captured = length - start;
   // A shell that closed its output is given the rest of the deadline to

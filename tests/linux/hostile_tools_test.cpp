@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -136,7 +138,27 @@ struct Hung {
   bool timesOut;
   bool hostReaps = false;  // the caller ignores SIGCHLD, so the shell is not ours to reap
   int orphans = 0;         // children the tool itself leaves to a subreaper, not the runner
+  // A stranger holds the pipe's write end, as a worker the host forks while
+  // the runner's copy is open would: another thread opens the shell's output
+  // once the tool has written the shell's pid to $KOLVEX_TEST_STRANGER.
+  bool strangerHoldsOutput = false;
 };
+
+// Holds /proc/<pid>/fd/1 of the pid the tool writes to file, until released.
+std::thread HoldOutputOfWrittenPid(const std::string& file, std::atomic<bool>* release) {
+  return std::thread([file, release] {
+    int held = -1;
+    while (held < 0 && !*release) {
+      std::ifstream in(file);
+      long pid = 0;
+      if (in >> pid) held = open(("/proc/" + std::to_string(pid) + "/fd/1").c_str(), O_WRONLY);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::ofstream(file + ".held") << "held\n";
+    while (!*release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (held >= 0) close(held);
+  });
+}
 
 // Reaps the zombies a child subreaper has been left with.
 int ReapOrphans() {
@@ -169,6 +191,12 @@ TEST_P(HungTools, EndWithTheDeadlineKeepingTheValue) {
   host.sa_handler = GetParam().hostReaps ? SIG_IGN : SIG_DFL;
   sigaction(SIGCHLD, &host, &saved);
 
+  const std::string strangerFile = tools.dir() + "/stranger";
+  testing::ScopedEnv stranger("KOLVEX_TEST_STRANGER", strangerFile.c_str());
+  std::atomic<bool> release{false};
+  std::thread holder;
+  if (GetParam().strangerHoldsOutput) holder = HoldOutputOfWrittenPid(strangerFile, &release);
+
   char captured[1024] = {0};
   const auto start = std::chrono::steady_clock::now();
   const CommandOutcome outcome =
@@ -176,6 +204,8 @@ TEST_P(HungTools, EndWithTheDeadlineKeepingTheValue) {
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
                         std::chrono::steady_clock::now() - start)
                         .count();
+  release = true;
+  if (holder.joinable()) holder.join();
 
   const int descriptorsAfter = OpenDescriptors();
   sigaction(SIGCHLD, &saved, nullptr);
@@ -227,7 +257,12 @@ INSTANTIATE_TEST_SUITE_P(
         Hung{"StopsEarlyThenSleeps",
              "i=0; while [ $i -lt 1000 ]; do echo 'ID: 01 02'; i=$((i+1)); done; /bin/sleep 1000\n",
              false},
-        Hung{"HostReapsItsChildren", "echo 'ID: 01 02'; exit 1\n", false, true}),
+        Hung{"HostReapsItsChildren", "echo 'ID: 01 02'; exit 1\n", false, true},
+        // Printed and exited: the run does not wait for the stranger.
+        Hung{"AStrangerHoldsTheOutput",
+             "echo 'ID: 01 02'; echo $PPID >\"$KOLVEX_TEST_STRANGER\"\n"
+             "while [ ! -e \"$KOLVEX_TEST_STRANGER.held\" ]; do /bin/sleep 0.01; done\n",
+             false, false, 0, true}),
     [](const ::testing::TestParamInfo<Hung>& info) { return std::string(info.param.name); });
 
 }  // namespace
