@@ -53,6 +53,9 @@ constexpr int kMostMembers = 64;
 // with pauses that grow from the first to the last.
 constexpr int kFirstLookMs = 1;
 constexpr int kLastLookMs = 100;
+// The pause between two rounds of ending members, for their parents to reap
+// them and go on.
+constexpr int kRoundPauseMs = 2;
 
 #ifndef P_PIDFD
 constexpr idtype_t P_PIDFD = static_cast<idtype_t>(3);
@@ -152,22 +155,109 @@ struct Piped {
   int count = 0;
 };
 
-// Ends the live members of the group that have no child in it: their
+// Whether pid still is the process a look at the group saw: a pidfd opened
+// before this answer names that very process.
+bool StillAsSeen(pid_t pid, const ProcStat& seen) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%ld/stat", static_cast<long>(pid));
+  char line[512] = {0};
+  OwnedFd stat(open(path, O_RDONLY | O_CLOEXEC));
+  ProcStat now;
+  return stat.get() >= 0 && read(stat.get(), line, sizeof line - 1) > 0 &&
+         ParseProcStat(line, &now) && now.group == seen.group && now.parent == seen.parent &&
+         (now.state == 'Z') == (seen.state == 'Z');
+}
+
+// The zombies of members the runner ended. A dying parent hands its zombies
+// to the nearest subreaper, which may be the caller: each is named by a
+// pidfd, so that it is reaped there, and nothing else is.
+class Orphans {
+ public:
+  // Takes the zombie children of member i of one look at the group. False
+  // when one of them cannot be named exactly (no pidfds, no room left).
+  bool Take(int i, const pid_t* pids, const ProcStat* fields, int count) {
+    const int first = count_;
+    bool named = true;
+    for (int j = 0; j < count && named; ++j) {
+      if (fields[j].parent != pids[i] || fields[j].state != 'Z') continue;
+      bool known = false;
+      for (int k = 0; k < count_ && !known; ++k) known = entries_[k].pid == pids[j];
+      if (known) continue;
+      named = count_ < kMostMembers;
+      if (!named) break;
+      Entry& e = entries_[count_];
+      e.zombie.Reset(PidfdOpen(pids[j]));
+      e.parent.Reset(PidfdOpen(pids[i]));
+      e.pid = pids[j];
+      named = e.zombie.get() >= 0 && e.parent.get() >= 0 && StillAsSeen(pids[j], fields[j]) &&
+              StillAsSeen(pids[i], fields[i]);
+      ++count_;
+    }
+    if (!named) Drop(first);
+    return named;
+  }
+
+  // Once the parent of each is gone (ended if it is still there at until),
+  // reaps those that landed with the caller.
+  void Reap(long long until) {
+    for (int k = 0; k < count_; ++k) {
+      Entry& e = entries_[k];
+      pollfd gone{e.parent.get(), POLLIN, 0};
+      while (poll(&gone, 1, MsLeft(until)) < 0 && errno == EINTR) {
+      }
+      if (gone.revents == 0) {
+        PidfdSignal(e.parent.get(), SIGKILL);
+        while (poll(&gone, 1, kFlushGraceMs) < 0 && errno == EINTR) {
+        }
+      }
+      siginfo_t info;
+      while (waitid(P_PIDFD, static_cast<id_t>(e.zombie.get()), &info, WEXITED | WNOHANG) < 0 &&
+             errno == EINTR) {
+      }
+    }
+    Drop(0);
+  }
+
+ private:
+  void Drop(int from) {
+    while (count_ > from) {
+      --count_;
+      entries_[count_].zombie.Reset();
+      entries_[count_].parent.Reset();
+    }
+  }
+
+  struct Entry {
+    pid_t pid = 0;
+    OwnedFd zombie;
+    OwnedFd parent;
+  };
+  Entry entries_[kMostMembers];
+  int count_ = 0;
+};
+
+// Ends the live members of the group that have no live child in it: their
 // parents, a shell or a tool's own, reap them and go on or end in turn.
 // Members whose standard output is keptOutput (a "pipe:[inode]" link) are
 // left alone. Returns false when the group has no member left but its
 // leader.
-bool EndGroupLeaves(pid_t group, const char* keptOutput, Piped* ended) {
+bool EndGroupLeaves(pid_t group, const char* keptOutput, Piped* ended, Orphans* orphans) {
   pid_t pids[kMostMembers];
   ProcStat fields[kMostMembers];
   const int count = GroupMembers(group, pids, fields, kMostMembers);
   for (int i = 0; i < count; ++i) {
     if (fields[i].state == 'Z') continue;
-    // A child its parent has not reaped yet, a zombie too, keeps the
-    // parent: killing it would hand the child to a subreaper.
-    bool parent = false;
-    for (int j = 0; j < count && !parent; ++j) parent = fields[j].parent == pids[i];
-    if (parent) continue;
+    // A live child keeps its parent: killing the parent would hand the
+    // child to a subreaper. A parent of zombies alone (a step exec'd over
+    // the tool's unreaped children, a process that never reaps) is a leaf
+    // once those zombies can be reaped wherever they land.
+    bool liveChild = false;
+    bool zombieChild = false;
+    for (int j = 0; j < count; ++j) {
+      if (fields[j].parent != pids[i]) continue;
+      (fields[j].state == 'Z' ? zombieChild : liveChild) = true;
+    }
+    if (liveChild) continue;
     if (keptOutput != nullptr) {
       char path[64];
       std::snprintf(path, sizeof path, "/proc/%ld/fd/1", static_cast<long>(pids[i]));
@@ -175,6 +265,7 @@ bool EndGroupLeaves(pid_t group, const char* keptOutput, Piped* ended) {
       const ssize_t n = readlink(path, target, sizeof target - 1);
       if (n > 0 && std::strcmp(target, keptOutput) == 0) continue;
     }
+    if (zombieChild && !orphans->Take(i, pids, fields, count)) continue;
     // SIGPIPE first: a shell reports a child that SIGKILL ended ("Killed")
     // on the caller's standard error, but is silent about one that a
     // closed pipe ended. A member still there in a later round (it ignores
@@ -237,13 +328,14 @@ class ChildGroup {
     if (pid_ <= 0) return;
     while (Look() == State::kRunning && MsLeft(until) > 0) {
       if (!EndLeaves(nullptr)) break;
-      AwaitExit(NowMs() + 2);
+      AwaitExit(NowMs() + kRoundPauseMs);
     }
     if (Look() == State::kRunning) Signal();
     // Whatever of the group is left, such as a tool's background child
     // after the shell has exited; the unreaped shell still holds the id.
     if (Look() != State::kNotOurs) kill(-pid_, SIGKILL);
     Reap();
+    orphans_.Reap(NowMs() + kFlushGraceMs);
     pid_ = 0;
   }
 
@@ -254,7 +346,7 @@ class ChildGroup {
   bool EndLeaves(const char* keptOutput) {
     if (Look() == State::kNotOurs) return false;
     kill(-pid_, SIGSTOP);
-    const bool members = EndGroupLeaves(pid_, keptOutput, &piped_);
+    const bool members = EndGroupLeaves(pid_, keptOutput, &piped_, &orphans_);
     kill(-pid_, SIGCONT);
     return members;
   }
@@ -315,6 +407,7 @@ class ChildGroup {
   pid_t pid_;
   OwnedFd pidfd_;
   Piped piped_;
+  Orphans orphans_;
   bool exited_ = false;
   int exitStatus_ = -1;
   int signal_ = 0;
@@ -525,6 +618,7 @@ CommandOutcome RunCommand(const char* command, char* out, int timeoutMs) {
     int wait = MsLeft(deadline);
     if (writersGone) wait = 0;
     if (!watchShell && wait > lookMs) wait = lookMs;
+    if (outcome.timedOut && wait > kRoundPauseMs && !child.ShellExited()) wait = kRoundPauseMs;
     const int ready = poll(watch, watchShell && !writersGone ? 2 : 1, wait);
     if (ready < 0) {
       if (errno == EINTR) continue;
@@ -553,7 +647,13 @@ CommandOutcome RunCommand(const char* command, char* out, int timeoutMs) {
       watchShell = false;  // its pidfd stays readable: look now and then instead
     }
     if (!watchShell) lookMs = lookMs * 2 > kLastLookMs ? kLastLookMs : lookMs * 2;
-    if (MsLeft(deadline) > 0) continue;
+    if (MsLeft(deadline) > 0) {
+      // Round after round through the grace until the shell has exited: a
+      // tool may run one slow step after another, each keeping the
+      // filter's input open.
+      if (outcome.timedOut && !child.ShellExited()) EndUpstream(child, readEnd.get());
+      continue;
+    }
     if (outcome.timedOut) {
       stopped = true;
       continue;

@@ -258,6 +258,11 @@ INSTANTIATE_TEST_SUITE_P(
              "i=0; while [ $i -lt 1000 ]; do echo 'ID: 01 02'; i=$((i+1)); done; /bin/sleep 1000\n",
              false},
         Hung{"HostReapsItsChildren", "echo 'ID: 01 02'; exit 1\n", false, true},
+        // Ended step by step through the grace, grep's input ends and it passes the value on.
+        Hung{"TwoSlowStepsInARow", "echo 'ID: 01 02'; /bin/sleep 1000; /bin/sleep 1001\n", true},
+        // The exec'd step never reaps its ended child: a parent of zombies is a leaf.
+        Hung{"ExecsOverAnUnreapedChild",
+             "echo 'ID: 01 02'; /bin/sleep 1000 & exec /bin/sleep 1001\n", true},
         // Printed and exited: the run does not wait for the stranger.
         Hung{"AStrangerHoldsTheOutput",
              "echo 'ID: 01 02'; echo $PPID >\"$KOLVEX_TEST_STRANGER\"\n"
