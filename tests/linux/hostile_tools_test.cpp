@@ -151,7 +151,8 @@ std::thread HoldOutputOfWrittenPid(const std::string& file, std::atomic<bool>* r
     while (held < 0 && !*release) {
       std::ifstream in(file);
       long pid = 0;
-      if (in >> pid) held = open(("/proc/" + std::to_string(pid) + "/fd/1").c_str(), O_WRONLY);
+      if (in >> pid)
+        held = open(("/proc/" + std::to_string(pid) + "/fd/1").c_str(), O_WRONLY | O_CLOEXEC);
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     std::ofstream(file + ".held") << "held\n";
