@@ -1,7 +1,12 @@
 #include "collection_run.h"
 
+#if !defined(_WIN32)
+#include <pthread.h>
+#endif
+
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "messages.h"
 #include "trace.h"
@@ -113,5 +118,29 @@ std::recursive_mutex& CollectionLock() {
   static std::recursive_mutex lock;
   return lock;
 }
+
+std::mutex& LibraryCallLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+#if !defined(_WIN32)
+namespace {
+
+void HoldLibraryCallsForFork() { LibraryCallLock().lock(); }
+void ReleaseLibraryCallsAfterFork() { LibraryCallLock().unlock(); }
+// The child has only the forking thread: a collection under way on another
+// thread of the parent holds a lock that nobody in the child would release.
+void StartChildAfresh() {
+  LibraryCallLock().unlock();
+  new (&CollectionLock()) std::recursive_mutex();
+}
+
+// At load, before any collection can take a lock.
+[[maybe_unused]] const int g_forkHandlers =
+    pthread_atfork(HoldLibraryCallsForFork, ReleaseLibraryCallsAfterFork, StartChildAfresh);
+
+}  // namespace
+#endif
 
 }  // namespace kolvex

@@ -56,7 +56,15 @@ int RunCollection(const CollectorPlatform& platform, char* out, int& len);
 
 // Held by every collection: the progress-log stamp, the run's output and
 // the C library's shared state are process-wide, so collections of one
-// process take turns.
+// process take turns. A child forked meanwhile starts with a fresh one: the
+// thread holding it there is not in the child.
 std::recursive_mutex& CollectionLock();
+
+// Held around the calls into the C and C++ libraries that take a
+// process-wide lock of their own, and only for those calls: the time zone's
+// (tzset, localtime_r), the locale's (newlocale, strerror_l, freelocale), a
+// stream's global locale. A fork waits until it is free, so that no child
+// starts with one of those locks held by a thread it does not have.
+std::mutex& LibraryCallLock();
 
 }  // namespace kolvex

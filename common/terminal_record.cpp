@@ -82,9 +82,26 @@ void TrimBuffer(char* buf, int len) {
   }
 }
 
+int CharacterCut(const char* text, int width) {
+  const auto byte = [text](int i) { return static_cast<unsigned char>(text[i]); };
+  const auto continues = [](unsigned char c) { return (c & 0xC0) == 0x80; };
+  if (width <= 0 || !continues(byte(width))) return width;
+  // A character has at most three bytes after its first.
+  for (int start = width - 1; start >= 0 && start >= width - 3; --start) {
+    const unsigned char c = byte(start);
+    if (continues(c)) continue;
+    const int length = c >= 0xC2 && c <= 0xDF   ? 2
+                       : c >= 0xE0 && c <= 0xEF ? 3
+                       : c >= 0xF0 && c <= 0xF4 ? 4
+                                                : 0;
+    return start + length > width ? start : width;
+  }
+  return width;
+}
+
 void NormaliseItem(char* item, int trimLength, int width) {
   TrimBuffer(item, trimLength);
-  item[width] = '\0';
+  item[CharacterCut(item, width)] = '\0';
 }
 
 char* ItemBuffers::at(ItemIndex index) {
@@ -140,6 +157,10 @@ void TerminalRecord::AppendTerminalType() { Append(rules_.terminalType, true); }
 void TerminalRecord::AddItem(ItemIndex index, char* item) {
   const ItemRule& rule = rules_.items[index];
   NormaliseItem(item, rule.trimLength, rule.width);
+  // In the item buffer itself, so that the summary, the flags and the
+  // explanation show what the record holds.
+  for (char* at = item; *at != '\0'; ++at)
+    if (*at == kRecordSeparator) *at = kSeparatorStandIn;
   Append(item, index + 1 < rules_.itemCount);
 }
 

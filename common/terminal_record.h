@@ -10,13 +10,27 @@ inline constexpr char C_LIN_VER[] = "2";
 
 namespace kolvex {
 
+// Receivers split the record on its separator, so none may stand inside an
+// item: each one there is written as the stand-in, one byte for one, so
+// widths and lengths stay as they are.
+inline constexpr char kRecordSeparator = '@';
+inline constexpr char kSeparatorStandIn = '_';
+
 // Compacts the text in buf[0, len) in place: leading and trailing blanks go,
 // inner runs of blanks fold into one. Only 0x20 is a blank. Stops at the
 // first NUL (storing a NUL at the new end); with no NUL in range it stores
 // no terminator at all. len <= 0 leaves buf alone.
 void TrimBuffer(char* buf, int len);
 
-// TrimBuffer over trimLength bytes, then a NUL at index width.
+// Where text may be cut to keep at most width bytes: width, or the start of
+// the UTF-8 character that a cut at width would split (text[width] continues
+// a character begun before it). ASCII and bytes that do not form such a
+// character are cut at width. Reads text[0, width].
+int CharacterCut(const char* text, int width);
+
+// TrimBuffer over trimLength bytes, then a NUL at index width, or before a
+// UTF-8 character that the cut would split: a receiver that decodes the
+// record must not meet half a character in front of a separator.
 void NormaliseItem(char* item, int trimLength, int width);
 
 // Items after the terminal type, in record order. The Windows record has one
@@ -82,8 +96,8 @@ class TerminalRecord {
   explicit TerminalRecord(const RecordRules& rules);
 
   void AppendTerminalType();
-  // Normalises the item in place, then appends it ("%s@", or "%s" for the
-  // record's last item).
+  // Normalises the item in place, puts the stand-in for every separator in
+  // it, then appends it ("%s@", or "%s" for the record's last item).
   void AddItem(ItemIndex index, char* item);
 
   const char* text() const { return buffer_; }

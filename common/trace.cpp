@@ -2,6 +2,10 @@
 
 #if !defined(_WIN32)
 #include <locale.h>
+
+#include <mutex>
+
+#include "collection_run.h"
 #endif
 
 #include <cerrno>
@@ -47,7 +51,8 @@ const StepView kSteps[] = {
 };
 
 // Appends to a bounded text; once something did not fit, nothing more is
-// taken, so the text never ends in half a line.
+// taken, so the text never ends in half a line. The note that marks a cut
+// takes room only then: it replaces as many of the last lines as it needs.
 class Writer {
  public:
   Writer(char* out, std::size_t size) : out_(out), size_(size) {
@@ -66,12 +71,19 @@ class Writer {
     va_end(args);
     if (n < 0) return;
     const std::size_t length = std::strlen(line);
-    // Room for this line and its line feed, plus the note on a cut.
-    static const char kCut[] = "(explanation cut here)\n";
-    if (used_ + length + 1 + sizeof kCut > size_) {
+    // Room for this line, its line feed and the NUL.
+    if (used_ + length + 2 > size_) {
+      static const char kCut[] = "(explanation cut here)\n";
+      while (used_ > 0 && used_ + sizeof kCut > size_) {
+        std::size_t start = used_ - 1;  // the last line's feed
+        while (start > 0 && out_[start - 1] != '\n') --start;
+        used_ = start;
+      }
       if (used_ + sizeof kCut <= size_) {
         std::memcpy(out_ + used_, kCut, sizeof kCut);
         used_ += sizeof kCut - 1;
+      } else {
+        out_[used_] = '\0';
       }
       full_ = true;
       return;
@@ -107,6 +119,7 @@ ErrnoText DescribeError(int error) {
 #else
   // A C locale of our own, copied from while it lives; uselocale and
   // setlocale of the caller are not touched.
+  std::lock_guard<std::mutex> hold(LibraryCallLock());
   const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
   if (c == static_cast<locale_t>(nullptr)) {
     std::snprintf(e.text, sizeof e.text, "error %d", error);

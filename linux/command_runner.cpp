@@ -48,6 +48,14 @@ constexpr long kFirstPauseNs = 50000;
 constexpr long kLastPauseNs = 2000000;
 // The most group members looked at in one round of ending a command.
 constexpr int kMostMembers = 64;
+// While the pipe is silent and the shell cannot be watched (no pidfd, or it
+// has exited leaving members behind), the shell and its group are looked at
+// with pauses that grow from the first to the last.
+constexpr int kFirstLookMs = 1;
+constexpr int kLastLookMs = 100;
+// The pause between two rounds of ending members, for their parents to reap
+// them and go on.
+constexpr int kRoundPauseMs = 2;
 
 #ifndef P_PIDFD
 constexpr idtype_t P_PIDFD = static_cast<idtype_t>(3);
@@ -131,28 +139,125 @@ int GroupMembers(pid_t group, pid_t* pids, ProcStat* fields, int most) {
   return count;
 }
 
+// Whether a member of the group other than its leader is still alive.
+bool GroupAlive(pid_t group) {
+  pid_t pids[kMostMembers];
+  ProcStat fields[kMostMembers];
+  const int count = GroupMembers(group, pids, fields, kMostMembers);
+  for (int i = 0; i < count; ++i)
+    if (fields[i].state != 'Z' && fields[i].state != 'X') return true;
+  return false;
+}
+
 // The members already sent SIGPIPE.
 struct Piped {
   pid_t pids[kMostMembers];
   int count = 0;
 };
 
-// Ends the live members of the group that have no child in it: their
+// Whether pid still is the process a look at the group saw: a pidfd opened
+// before this answer names that very process.
+bool StillAsSeen(pid_t pid, const ProcStat& seen) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%ld/stat", static_cast<long>(pid));
+  char line[512] = {0};
+  OwnedFd stat(open(path, O_RDONLY | O_CLOEXEC));
+  ProcStat now;
+  return stat.get() >= 0 && read(stat.get(), line, sizeof line - 1) > 0 &&
+         ParseProcStat(line, &now) && now.group == seen.group && now.parent == seen.parent &&
+         (now.state == 'Z') == (seen.state == 'Z');
+}
+
+// The zombies of members the runner ended. A dying parent hands its zombies
+// to the nearest subreaper, which may be the caller: each is named by a
+// pidfd, so that it is reaped there, and nothing else is.
+class Orphans {
+ public:
+  // Takes the zombie children of member i of one look at the group. False
+  // when one of them cannot be named exactly (no pidfds, no room left).
+  bool Take(int i, const pid_t* pids, const ProcStat* fields, int count) {
+    const int first = count_;
+    bool named = true;
+    for (int j = 0; j < count && named; ++j) {
+      if (fields[j].parent != pids[i] || fields[j].state != 'Z') continue;
+      bool known = false;
+      for (int k = 0; k < count_ && !known; ++k) known = entries_[k].pid == pids[j];
+      if (known) continue;
+      named = count_ < kMostMembers;
+      if (!named) break;
+      Entry& e = entries_[count_];
+      e.zombie.Reset(PidfdOpen(pids[j]));
+      e.parent.Reset(PidfdOpen(pids[i]));
+      e.pid = pids[j];
+      named = e.zombie.get() >= 0 && e.parent.get() >= 0 && StillAsSeen(pids[j], fields[j]) &&
+              StillAsSeen(pids[i], fields[i]);
+      ++count_;
+    }
+    if (!named) Drop(first);
+    return named;
+  }
+
+  // Once the parent of each is gone (ended if it is still there at until),
+  // reaps those that landed with the caller.
+  void Reap(long long until) {
+    for (int k = 0; k < count_; ++k) {
+      Entry& e = entries_[k];
+      pollfd gone{e.parent.get(), POLLIN, 0};
+      while (poll(&gone, 1, MsLeft(until)) < 0 && errno == EINTR) {
+      }
+      if (gone.revents == 0) {
+        PidfdSignal(e.parent.get(), SIGKILL);
+        while (poll(&gone, 1, kFlushGraceMs) < 0 && errno == EINTR) {
+        }
+      }
+      siginfo_t info;
+      while (waitid(P_PIDFD, static_cast<id_t>(e.zombie.get()), &info, WEXITED | WNOHANG) < 0 &&
+             errno == EINTR) {
+      }
+    }
+    Drop(0);
+  }
+
+ private:
+  void Drop(int from) {
+    while (count_ > from) {
+      --count_;
+      entries_[count_].zombie.Reset();
+      entries_[count_].parent.Reset();
+    }
+  }
+
+  struct Entry {
+    pid_t pid = 0;
+    OwnedFd zombie;
+    OwnedFd parent;
+  };
+  Entry entries_[kMostMembers];
+  int count_ = 0;
+};
+
+// Ends the live members of the group that have no live child in it: their
 // parents, a shell or a tool's own, reap them and go on or end in turn.
 // Members whose standard output is keptOutput (a "pipe:[inode]" link) are
 // left alone. Returns false when the group has no member left but its
 // leader.
-bool EndGroupLeaves(pid_t group, const char* keptOutput, Piped* ended) {
+bool EndGroupLeaves(pid_t group, const char* keptOutput, Piped* ended, Orphans* orphans) {
   pid_t pids[kMostMembers];
   ProcStat fields[kMostMembers];
   const int count = GroupMembers(group, pids, fields, kMostMembers);
   for (int i = 0; i < count; ++i) {
     if (fields[i].state == 'Z') continue;
-    // A child its parent has not reaped yet, a zombie too, keeps the
-    // parent: killing it would hand the child to a subreaper.
-    bool parent = false;
-    for (int j = 0; j < count && !parent; ++j) parent = fields[j].parent == pids[i];
-    if (parent) continue;
+    // A live child keeps its parent: killing the parent would hand the
+    // child to a subreaper. A parent of zombies alone (a step exec'd over
+    // the tool's unreaped children, a process that never reaps) is a leaf
+    // once those zombies can be reaped wherever they land.
+    bool liveChild = false;
+    bool zombieChild = false;
+    for (int j = 0; j < count; ++j) {
+      if (fields[j].parent != pids[i]) continue;
+      (fields[j].state == 'Z' ? zombieChild : liveChild) = true;
+    }
+    if (liveChild) continue;
     if (keptOutput != nullptr) {
       char path[64];
       std::snprintf(path, sizeof path, "/proc/%ld/fd/1", static_cast<long>(pids[i]));
@@ -160,6 +265,7 @@ bool EndGroupLeaves(pid_t group, const char* keptOutput, Piped* ended) {
       const ssize_t n = readlink(path, target, sizeof target - 1);
       if (n > 0 && std::strcmp(target, keptOutput) == 0) continue;
     }
+    if (zombieChild && !orphans->Take(i, pids, fields, count)) continue;
     // SIGPIPE first: a shell reports a child that SIGKILL ended ("Killed")
     // on the caller's standard error, but is silent about one that a
     // closed pipe ended. A member still there in a later round (it ignores
@@ -222,13 +328,14 @@ class ChildGroup {
     if (pid_ <= 0) return;
     while (Look() == State::kRunning && MsLeft(until) > 0) {
       if (!EndLeaves(nullptr)) break;
-      AwaitExit(NowMs() + 2);
+      AwaitExit(NowMs() + kRoundPauseMs);
     }
     if (Look() == State::kRunning) Signal();
     // Whatever of the group is left, such as a tool's background child
     // after the shell has exited; the unreaped shell still holds the id.
     if (Look() != State::kNotOurs) kill(-pid_, SIGKILL);
     Reap();
+    orphans_.Reap(NowMs() + kFlushGraceMs);
     pid_ = 0;
   }
 
@@ -239,10 +346,17 @@ class ChildGroup {
   bool EndLeaves(const char* keptOutput) {
     if (Look() == State::kNotOurs) return false;
     kill(-pid_, SIGSTOP);
-    const bool members = EndGroupLeaves(pid_, keptOutput, &piped_);
+    const bool members = EndGroupLeaves(pid_, keptOutput, &piped_, &orphans_);
     kill(-pid_, SIGCONT);
     return members;
   }
+
+  // The shell's pidfd, -1 where the kernel has none.
+  int pidfd() const { return pidfd_.get(); }
+  // Whether the shell has exited (or someone else reaped it), and then
+  // whether a member it leaves behind is alive.
+  bool ShellExited() { return Look() != State::kRunning; }
+  bool MembersAlive() const { return GroupAlive(pid_); }
 
   bool exited() const { return exited_; }
   int exitStatus() const { return exitStatus_; }
@@ -293,6 +407,7 @@ class ChildGroup {
   pid_t pid_;
   OwnedFd pidfd_;
   Piped piped_;
+  Orphans orphans_;
   bool exited_ = false;
   int exitStatus_ = -1;
   int signal_ = 0;
@@ -485,6 +600,12 @@ CommandOutcome RunCommand(const char* command, char* out, int timeoutMs) {
   bool ended = false;
   bool stopped = false;  // the deadline ended reading: what is pending is the last chunk
   bool full = false;
+  // The shell has exited and no member of its group is alive: whoever still
+  // holds the pipe's write end is a stranger (a worker the host forked while
+  // our copy was open), so what the pipe holds now is all there is.
+  bool writersGone = false;
+  bool watchShell = child.pidfd() >= 0;
+  int lookMs = kFirstLookMs;
   while (!full) {
     std::size_t chunk;
     while (!full && (chunk = NextChunkLength(pending, have, kChunkSize, ended || stopped)) > 0) {
@@ -493,33 +614,56 @@ CommandOutcome RunCommand(const char* command, char* out, int timeoutMs) {
       std::memmove(pending, pending + chunk, have);
     }
     if (full || ended || stopped) break;
-    pollfd watch{readEnd.get(), POLLIN, 0};
-    const int ready = poll(&watch, 1, MsLeft(deadline));
+    pollfd watch[2] = {{readEnd.get(), POLLIN, 0}, {child.pidfd(), POLLIN, 0}};
+    int wait = MsLeft(deadline);
+    if (writersGone) wait = 0;
+    if (!watchShell && wait > lookMs) wait = lookMs;
+    if (outcome.timedOut && wait > kRoundPauseMs && !child.ShellExited()) wait = kRoundPauseMs;
+    const int ready = poll(watch, watchShell && !writersGone ? 2 : 1, wait);
     if (ready < 0) {
       if (errno == EINTR) continue;
       stopped = true;  // the pipe cannot be watched: end the command with what we have
       continue;
     }
-    if (ready == 0) {
-      if (outcome.timedOut) {
-        stopped = true;
-        continue;
+    if (watch[0].revents != 0) {
+      const ssize_t got = read(readEnd.get(), pending + have, sizeof pending - have);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) {
+        ended = true;
+      } else {
+        have += static_cast<std::size_t>(got);
       }
-      // A filter such as grep holds what the tool printed in its buffer
-      // until its input ends: end the tools upstream of it first and give
-      // the filter a moment to pass the rest on.
-      outcome.timedOut = true;
-      EndUpstream(child, readEnd.get());
-      deadline = NowMs() + kFlushGraceMs;
       continue;
     }
-    const ssize_t got = read(readEnd.get(), pending + have, sizeof pending - have);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      ended = true;
-    } else {
-      have += static_cast<std::size_t>(got);
+    if (writersGone) {
+      ended = true;  // drained
+      continue;
     }
+    if (child.ShellExited()) {
+      if (!child.MembersAlive()) {
+        writersGone = true;
+        continue;
+      }
+      watchShell = false;  // its pidfd stays readable: look now and then instead
+    }
+    if (!watchShell) lookMs = lookMs * 2 > kLastLookMs ? kLastLookMs : lookMs * 2;
+    if (MsLeft(deadline) > 0) {
+      // Round after round through the grace until the shell has exited: a
+      // tool may run one slow step after another, each keeping the
+      // filter's input open.
+      if (outcome.timedOut && !child.ShellExited()) EndUpstream(child, readEnd.get());
+      continue;
+    }
+    if (outcome.timedOut) {
+      stopped = true;
+      continue;
+    }
+    // A filter such as grep holds what the tool printed in its buffer
+    // until its input ends: end the tools upstream of it first and give
+    // the filter a moment to pass the rest on.
+    outcome.timedOut = true;
+    EndUpstream(child, readEnd.get());
+    deadline = NowMs() + kFlushGraceMs;
   }
   outcome.captured = length - start;
   // A shell that closed its output is given the rest of the deadline to

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "collection_run.h"
 #include "run_output.h"
 
 namespace kolvex {
@@ -18,9 +19,9 @@ std::time_t SystemNow() { return std::time(nullptr); }
 // reading re-reads it first.
 bool SystemToLocal(std::time_t t, std::tm* out) {
   // tzset rewrites the C library's zone state under a lock of its own that
-  // the thread sanitizer cannot see; our readings take turns in the open.
-  static std::mutex zoneLock;
-  std::lock_guard<std::mutex> hold(zoneLock);
+  // the thread sanitizer cannot see and that a fork would leave taken in the
+  // child; our readings take turns in the open.
+  std::lock_guard<std::mutex> hold(LibraryCallLock());
   tzset();
   return localtime_r(&t, out) != nullptr;
 }
@@ -72,6 +73,8 @@ void GetFormatTickCount(timeStick& stick) {
   // allocate; should it ever fail to, the line keeps the previous stamp
   // rather than letting an exception out into the caller's program.
   try {
+    // The stream's global locale takes a lock of the C++ library.
+    std::lock_guard<std::mutex> hold(kolvex::LibraryCallLock());
     stick.strTime = kolvex::FormatStamp(local, static_cast<long>(tv.tv_usec));
   } catch (...) {
   }

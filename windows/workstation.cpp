@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "terminal_record.h"
 #include "trace.h"
 
 #if defined(_WIN32)
@@ -13,7 +14,7 @@
 namespace kolvex {
 
 void FormatWorkstation(char* nameText, unsigned major, unsigned minor, char* name, char* version) {
-  nameText[kComputerNameTextSize - 1] = '\0';
+  nameText[CharacterCut(nameText, kComputerNameTextSize - 1)] = '\0';
   std::memcpy(name, nameText, std::strlen(nameText) + 1);
   // Two small numbers in practice; the bound keeps odd ones inside the item.
   std::snprintf(version, kOsVersionSize, "%d.%d", static_cast<int>(major), static_cast<int>(minor));

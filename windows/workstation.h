@@ -9,8 +9,8 @@ constexpr int kDeviceNameSize = 61;        // the run's item buffers
 constexpr int kOsVersionSize = 20;
 
 // Copies the converted name (a kComputerNameTextSize-byte text, cut at its
-// last byte) into name and prints "%d.%d" into version, bounded by its
-// kOsVersionSize bytes.
+// last byte, or before a UTF-8 character that cut would split) into name and prints "%d.%d" into
+// version, bounded by its kOsVersionSize bytes.
 void FormatWorkstation(char* nameText, unsigned major, unsigned minor, char* name, char* version);
 
 }  // namespace kolvex

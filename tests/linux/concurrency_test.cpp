@@ -2,7 +2,12 @@
 // library: every caller gets its own complete, uncorrupted result.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <future>
 #include <string>
@@ -73,6 +78,56 @@ TEST(ConcurrentCallers, AProbeOnAnotherThreadStaysOutOfAnExplainedRun) {
   });
   EXPECT_EQ(Explained(), alone);
   other.join();
+}
+
+// A client forking while another of its threads collects and a third reads
+// the clock (a pre-fork server, Python's default start method): the child,
+// whose only thread is the forking one, collects on its own all the same.
+std::atomic<bool> g_forksDone{false};
+pid_t g_forkingProcess = 0;
+void CpuStepHeldOpenInTheParent(char* id) {
+  while (getpid() == g_forkingProcess && !g_forksDone) std::this_thread::yield();
+  testing::PutText(id, "57060500FFFBEBBF");
+}
+
+TEST(ConcurrentCallers, AChildForkedMidCollectionCollects) {
+  testing::ScopedProbes probes(ActiveProbes());
+  *probes = testing::kWorkedExampleProbes;
+  probes->cpuId = CpuStepHeldOpenInTheParent;
+  g_forkingProcess = getpid();
+  g_forksDone = false;
+  std::thread collecting, clock;
+  int returned = 0;
+  testing::CaptureStdout([&] {
+    collecting = std::thread([] {
+      char out[256];
+      int len = 0;
+      ORVIK_GetRealSystemInfo(out, len);
+    });
+    clock = std::thread([] {
+      for (timeStick stick; !g_forksDone;) GetFormatTickCount(stick);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the run is in its CPU step
+    fflush(stdout);
+    for (int i = 0; i < 20 && returned == i; ++i) {
+      const pid_t child = fork();
+      if (child == 0) {
+        alarm(3);  // a hung child ends here
+        dup2(open("/dev/null", O_WRONLY), STDOUT_FILENO);
+        char out[256] = {0};
+        int len = 0;
+        const int flags = ORVIK_GetRealSystemInfo(out, len);
+        _exit(flags == 0 && std::strcmp(out, testing::kWorkedExampleRecord) == 0 ? 0 : 1);
+      }
+      int status = -1;
+      waitpid(child, &status, 0);
+      if (WIFEXITED(status) && WEXITSTATUS(status) == 0) ++returned;
+    }
+    g_forksDone = true;
+    collecting.join();
+    clock.join();
+  });
+  EXPECT_EQ(returned, 20);
 }
 
 }  // namespace

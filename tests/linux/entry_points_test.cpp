@@ -361,6 +361,35 @@ TEST(ExplanationSize, HoldsTheWidestExplanationUncut) {
   EXPECT_NE(text.find("(1 more source lines not kept)"), std::string::npos);
 }
 
+// The note that marks a cut takes room only when a line does not fit: one
+// byte more than the text (its NUL) holds all of it.
+TEST(ExplanationSize, CutOnlyWhenALineDoesNotFit) {
+  Trace trace;
+  trace.Note(TraceStep::kCpuId, true, "CPUID leaf 1: \"57060500FFFBEBBF\"");
+  trace.KeepItems(ItemBuffers{});
+  char whole[4096];
+  const std::size_t length = RenderExplanation(trace, kLinuxRecordRules, whole, sizeof whole);
+  const struct {
+    std::size_t size;
+    bool cut;
+  } sizes[] = {{length + 1, false}, {length + 23, false}, {length, true}};
+  for (const auto& c : sizes) {
+    std::vector<char> out(c.size);
+    const std::size_t written = RenderExplanation(trace, kLinuxRecordRules, out.data(), c.size);
+    const std::string text(out.data());
+    EXPECT_EQ(written, text.size()) << c.size;
+    if (!c.cut) {
+      EXPECT_EQ(text, whole) << c.size;
+      continue;
+    }
+    const std::string note = "(explanation cut here)\n";
+    ASSERT_GE(text.size(), note.size()) << c.size;
+    EXPECT_EQ(text.substr(text.size() - note.size()), note);
+    // Whole lines of the text before the note.
+    EXPECT_EQ(std::string(whole).rfind(text.substr(0, text.size() - note.size()), 0), 0u);
+  }
+}
+
 TEST(ApiVersion, ConstantTextAtOneAddress) {
   const char* first = ORVIK_GetKolvexApiVersion();
   EXPECT_STREQ(first, "pelm_tst_1.0_20230419_4066");

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -59,11 +61,10 @@ TEST_P(HostileTools, RunCompletesWithinWidths) {
   ASSERT_LE(record.size(), 188u);
   EXPECT_EQ(static_cast<int>(record.size()), len);
   const std::vector<std::string> fields = Fields(record);
-  // A value may hold "@" itself, so count fields only when none does.
+  // An "@" a tool prints stays inside its item: always eleven fields.
   const size_t widths[] = {1, 19, 39, 39, 12, 12, 9, 5, 16, 16, 10};
-  if (fields.size() == 11) {
-    for (size_t i = 0; i < 11; ++i) EXPECT_LE(fields[i].size(), widths[i]) << i << ": " << record;
-  }
+  ASSERT_EQ(fields.size(), 11u) << record;
+  for (size_t i = 0; i < 11; ++i) EXPECT_LE(fields[i].size(), widths[i]) << i << ": " << record;
   EXPECT_EQ(out[record.size() + 1], '#');
 }
 
@@ -142,7 +143,28 @@ struct Hung {
   // The most SIGPIPEs the tool may count in "$0.pipes", where it counts them (a
   // SIGKILL may end it before its handler has run).
   int sigpipes = -1;
+  // A stranger holds the pipe's write end, as a worker the host forks while
+  // the runner's copy is open would: another thread opens the shell's output
+  // once the tool has written the shell's pid to $KOLVEX_TEST_STRANGER.
+  bool strangerHoldsOutput = false;
 };
+
+// Holds /proc/<pid>/fd/1 of the pid the tool writes to file, until released.
+std::thread HoldOutputOfWrittenPid(const std::string& file, std::atomic<bool>* release) {
+  return std::thread([file, release] {
+    int held = -1;
+    while (held < 0 && !*release) {
+      std::ifstream in(file);
+      long pid = 0;
+      if (in >> pid)
+        held = open(("/proc/" + std::to_string(pid) + "/fd/1").c_str(), O_WRONLY | O_CLOEXEC);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::ofstream(file + ".held") << "held\n";
+    while (!*release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (held >= 0) close(held);
+  });
+}
 
 // Reaps the zombies a child subreaper has been left with.
 int ReapOrphans() {
@@ -175,12 +197,20 @@ TEST_P(HungTools, EndWithTheDeadlineKeepingTheValue) {
   host.sa_handler = GetParam().hostReaps ? SIG_IGN : SIG_DFL;
   sigaction(SIGCHLD, &host, &saved);
 
+  const std::string strangerFile = tools.dir() + "/stranger";
+  testing::ScopedEnv stranger("KOLVEX_TEST_STRANGER", strangerFile.c_str());
+  std::atomic<bool> release{false};
+  std::thread holder;
+  if (GetParam().strangerHoldsOutput) holder = HoldOutputOfWrittenPid(strangerFile, &release);
+
   char captured[1024] = {0};
   const auto start = std::chrono::steady_clock::now();
   const CommandOutcome outcome = RunCommand(GetParam().command, captured, CommandTimeoutMs());
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
                         std::chrono::steady_clock::now() - start)
                         .count();
+  release = true;
+  if (holder.joinable()) holder.join();
 
   const int descriptorsAfter = OpenDescriptors();
   sigaction(SIGCHLD, &saved, nullptr);
@@ -246,7 +276,17 @@ INSTANTIATE_TEST_SUITE_P(
         Hung{"StopsEarlyThenSleeps",
              "i=0; while [ $i -lt 1000 ]; do echo 'ID: 01 02'; i=$((i+1)); done; /bin/sleep 1000\n",
              false},
-        Hung{"HostReapsItsChildren", "echo 'ID: 01 02'; exit 1\n", false, true}),
+        Hung{"HostReapsItsChildren", "echo 'ID: 01 02'; exit 1\n", false, true},
+        // Ended step by step through the grace, grep's input ends and it passes the value on.
+        Hung{"TwoSlowStepsInARow", "echo 'ID: 01 02'; /bin/sleep 1000; /bin/sleep 1001\n", true},
+        // The exec'd step never reaps its ended child: a parent of zombies is a leaf.
+        Hung{"ExecsOverAnUnreapedChild",
+             "echo 'ID: 01 02'; /bin/sleep 1000 & exec /bin/sleep 1001\n", true},
+        // Printed and exited: the run does not wait for the stranger.
+        Hung{"AStrangerHoldsTheOutput",
+             "echo 'ID: 01 02'; echo $PPID >\"$KOLVEX_TEST_STRANGER\"\n"
+             "while [ ! -e \"$KOLVEX_TEST_STRANGER.held\" ]; do /bin/sleep 0.01; done\n",
+             false, false, 0, "dmidecode -t 4 | grep ID", -1, true}),
     [](const ::testing::TestParamInfo<Hung>& info) { return std::string(info.param.name); });
 
 }  // namespace

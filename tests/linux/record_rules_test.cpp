@@ -1,6 +1,7 @@
 // Normalisation, record assembly and flags, on both platforms' rules.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -61,9 +62,15 @@ TEST(NormaliseItem, TrimsBeforeCutting) {
   } cases[] = {
       {"   abcdefghijk", 9, "abcdefghi"},  // leading blanks never use width
       {"abcdefgh ijk", 9, "abcdefgh "},    // the cut may leave a blank
-      {"build-server-07", 9, "build-ser"}, {"5.15.0-91-generic", 5, "5.15."},
+      {"build-server-07", 9, "build-ser"},
+      {"5.15.0-91-generic", 5, "5.15."},
       {"abcdefghi", 9, "abcdefghi"},   // exactly the width
       {"abcdefghij", 9, "abcdefghi"},  // one more is lost
+      // Never half a UTF-8 character: the cut goes before it.
+      {"b\xc3\xb6rse-b\xc3\xbcro", 9, "b\xc3\xb6rse-b"},
+      {"abcdefg\xe2\x82\xac", 9, "abcdefg"},
+      {"abcdef\xe2\x82\xac!", 9, "abcdef\xe2\x82\xac"},  // it ends at the width
+      {"abcdefgh\xb6\xb6", 9, "abcdefgh\xb6"},           // no character: cut at the width
   };
   for (const auto& c : cases) {
     char buf[50] = {0};
@@ -158,13 +165,25 @@ TEST(TerminalRecord, EmptyItemsKeepTheirSeparators) {
   EXPECT_EQ(MissingItemFlags(kWindowsRecordRules, items), 0x3FC);
 }
 
-TEST(TerminalRecord, SeparatorsInsideItemsAreNotEscaped) {
-  ItemBuffers items;
-  std::memset(&items, 0, sizeof items);
-  std::strcpy(items.biosSerial, "A@B");
-  TerminalRecord record(kLinuxRecordRules);
-  record.AddItem(kBiosSerial, items.biosSerial);
-  EXPECT_STREQ(record.text(), "A@B");
+// Receivers split on "@": one inside an item, wherever it stands, becomes
+// "_" on both platforms, and the record keeps one separator per item.
+TEST(TerminalRecord, SeparatorsInsideItemsBecomeTheStandIn) {
+  for (const RecordRules* rules : {&kLinuxRecordRules, &kWindowsRecordRules}) {
+    ItemBuffers items;
+    std::memset(&items, 0, sizeof items);
+    std::strcpy(items.diskSerial, "SN@1234");
+    std::strcpy(items.biosSerial, "@VM@42_");
+    std::strcpy(items.systemDisk, "C@");
+    TerminalRecord record(*rules);
+    record.AppendTerminalType();
+    for (int i = 0; i < rules->itemCount; ++i)
+      record.AddItem(static_cast<ItemIndex>(i), items.at(static_cast<ItemIndex>(i)));
+    const std::string text = record.text();
+    EXPECT_EQ(std::count(text.begin(), text.end(), '@'), rules->itemCount) << text;
+    EXPECT_NE(text.find("@SN_1234@@_VM_42_"), std::string::npos) << text;
+    EXPECT_EQ(record.length(), static_cast<int>(text.size()));
+    EXPECT_STREQ(items.diskSerial, "SN_1234");  // what the summary shows
+  }
 }
 
 TEST(FormatCollectionTime, FieldsAndBounds) {

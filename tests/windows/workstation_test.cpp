@@ -48,6 +48,9 @@ INSTANTIATE_TEST_SUITE_P(
                         "\xE5\xB7\xA5\xE4\xBD\x9C\xE7\xAB\x99", "10.0"},
         // A text that fills all 60 bytes keeps 59 characters.
         WorkstationCase{"full_text", std::string(60, 'N'), 10, 0, std::string(59, 'N'), "10.0"},
+        // ... but never half a UTF-8 character.
+        WorkstationCase{"full_text_cut_before_a_character", std::string(58, 'N') + "\xC3\xB6", 10,
+                        0, std::string(58, 'N'), "10.0"},
         // Absurd numbers stay within the 20-byte version buffer.
         WorkstationCase{"huge_numbers", "PC", 0x80000000u, 0x80000000u, "PC",
                         "-2147483648.-214748"}),
