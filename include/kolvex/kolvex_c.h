@@ -17,7 +17,8 @@
  * The terminal record, at most 188 characters on Linux and 213 on Windows:
  *   Linux:   2@time@IP1@IP2@MAC1@MAC2@host@OS version@disk serial@CPU ID@BIOS serial
  *   Windows: 1@time@IP1@IP2@MAC1@MAC2@host@OS version@disk serial@CPU ID@BIOS serial@system disk
- * Single-byte text: ASCII, except that a Windows host name may carry UTF-8.
+ * Single-byte text, mostly ASCII; a host name may carry UTF-8 (never cut
+ * inside a character). No item holds '@': one there is written as '_'.
  */
 #ifndef KOLVEX_KOLVEX_C_H
 #define KOLVEX_KOLVEX_C_H
