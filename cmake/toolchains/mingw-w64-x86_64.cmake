@@ -1,24 +1,5 @@
-# Cross build of the Windows collector with mingw-w64 (posix threads), tests
+# Cross build of the Windows collector for x64 Windows with mingw-w64, tests
 # run under wine.
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(_kolvex_mingw x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${_kolvex_mingw}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${_kolvex_mingw}-g++-posix)
-set(CMAKE_RC_COMPILER ${_kolvex_mingw}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${_kolvex_mingw})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Static C, C++ and thread runtimes: the programs then import only DLLs that
-# every Windows installation has.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-
-find_program(KOLVEX_WINE NAMES wine wine64)
-if(KOLVEX_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${KOLVEX_WINE})
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
