@@ -113,6 +113,16 @@ class OwnedFd {
   int fd_;
 };
 
+// The fields of /proc/PID/stat, false when it cannot be read.
+bool ReadProcStat(long pid, ProcStat* fields) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%ld/stat", pid);
+  char line[512] = {0};
+  OwnedFd stat(open(path, O_RDONLY | O_CLOEXEC));
+  return stat.get() >= 0 && read(stat.get(), line, sizeof line - 1) > 0 &&
+         ParseProcStat(line, fields);
+}
+
 // The members of a process group other than its leader, from /proc.
 // Returns how many were stored (at most most).
 int GroupMembers(pid_t group, pid_t* pids, ProcStat* fields, int most) {
@@ -124,13 +134,8 @@ int GroupMembers(pid_t group, pid_t* pids, ProcStat* fields, int most) {
     char* end = nullptr;
     const long pid = std::strtol(entry->d_name, &end, 10);
     if (pid <= 0 || *end != '\0' || pid == group) continue;
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%ld/stat", pid);
-    char line[512] = {0};
-    OwnedFd stat(open(path, O_RDONLY | O_CLOEXEC));
-    if (stat.get() < 0 || read(stat.get(), line, sizeof line - 1) <= 0) continue;
     ProcStat member;
-    if (!ParseProcStat(line, &member) || member.group != group) continue;
+    if (!ReadProcStat(pid, &member) || member.group != group) continue;
     pids[count] = static_cast<pid_t>(pid);
     fields[count] = member;
     ++count;
@@ -139,7 +144,8 @@ int GroupMembers(pid_t group, pid_t* pids, ProcStat* fields, int most) {
   return count;
 }
 
-// Whether a member of the group other than its leader is still alive.
+// Whether a member of the group other than its leader is still alive (not
+// a zombie).
 bool GroupAlive(pid_t group) {
   pid_t pids[kMostMembers];
   ProcStat fields[kMostMembers];
@@ -158,13 +164,8 @@ struct Piped {
 // Whether pid still is the process a look at the group saw: a pidfd opened
 // before this answer names that very process.
 bool StillAsSeen(pid_t pid, const ProcStat& seen) {
-  char path[64];
-  std::snprintf(path, sizeof path, "/proc/%ld/stat", static_cast<long>(pid));
-  char line[512] = {0};
-  OwnedFd stat(open(path, O_RDONLY | O_CLOEXEC));
   ProcStat now;
-  return stat.get() >= 0 && read(stat.get(), line, sizeof line - 1) > 0 &&
-         ParseProcStat(line, &now) && now.group == seen.group && now.parent == seen.parent &&
+  return ReadProcStat(pid, &now) && now.group == seen.group && now.parent == seen.parent &&
          (now.state == 'Z') == (seen.state == 'Z');
 }
 
