@@ -73,7 +73,7 @@ try {
   // A Node built without full ICU knows no GBK: such bytes read as U+FFFD.
 }
 
-// One item's bytes: ASCII but for a Windows host name, which the collector
+// One item's bytes: ASCII but for a host name, which the collector
 // keeps in UTF-8; anything else is read as GBK, the collector's code page.
 function decodeItem(bytes) {
   try {

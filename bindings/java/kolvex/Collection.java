@@ -67,7 +67,7 @@ public final class Collection {
     this.explanation = explanation;
   }
 
-  // UTF-8 when the item is valid UTF-8 (a Windows host name), else GBK.
+  // UTF-8 when the item is valid UTF-8 (a host name), else GBK.
   private static String decode(byte[] bytes, int start, int length) {
     try {
       return StandardCharsets.UTF_8

@@ -100,7 +100,7 @@ class KolvexError(Exception):
 
 
 def _text(raw: bytes) -> str:
-    # One item: ASCII but for a Windows host name, which the collector keeps
+    # One item: ASCII but for a host name, which the collector keeps
     # in UTF-8; anything else is read as GBK, the collector's code page.
     try:
         return raw.decode("utf-8")
