@@ -17,7 +17,7 @@ namespace Kolvex
     {
         const int RecordSize = 256;         // KOLVEX_RECORD_SIZE
         const int HeaderSize = 8;           // KOLVEX_HEADER_SIZE
-        const int ExplanationSize = 24576;  // KOLVEX_EXPLANATION_SIZE
+        internal const int ExplanationSize = 24576;  // KOLVEX_EXPLANATION_SIZE
 
         /// <summary>Runs one collection; with explain, Explanation tells where each item came from.</summary>
         /// <exception cref="KolvexException">The library returned an error code.</exception>
