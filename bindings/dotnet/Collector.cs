@@ -52,7 +52,7 @@ namespace Kolvex
             return Parse(Encoding.UTF8.GetBytes(record));
         }
 
-        /// <summary>As Parse(string), for a record's bytes (UTF-8 or GBK items).</summary>
+        /// <summary>As Parse(string), for a record's bytes (each item read as UTF-8).</summary>
         public static Collection Parse(byte[] record)
         {
             if (record == null)

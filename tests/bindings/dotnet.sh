@@ -9,8 +9,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 src=$(cd "$here/../.." && pwd)
 build=$(cd "$1" && pwd)
-# The CJK encodings give mono code page 936 (GBK items).
-"$src/scripts/install-deps.sh" mono-mcs mono-runtime libmono-i18n-cjk4.0-cil
+"$src/scripts/install-deps.sh" mono-mcs mono-runtime
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 out=$work/client

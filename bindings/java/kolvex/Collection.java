@@ -30,8 +30,8 @@ public final class Collection {
   // compute them from the empty items. Throws IllegalArgumentException for
   // what is not a record.
   Collection(byte[] record, Integer missing, byte[] header, String explanation) {
-    // Split the bytes first: decoding a cut UTF-8 character or GBK text
-    // before splitting could swallow an '@'. An empty item is one without
+    // Split the bytes first: decoding a cut UTF-8 character before
+    // splitting could swallow an '@'. An empty item is one without
     // bytes, whatever a decoder makes of the others.
     List<String> values = new ArrayList<>();
     int found = 0;

@@ -123,7 +123,7 @@ public final class Kolvex {
     return parse(Objects.requireNonNull(record, "record").getBytes(StandardCharsets.UTF_8));
   }
 
-  /** As parse(String), for a record's bytes (UTF-8 or GBK items). */
+  /** As parse(String), for a record's bytes (each item read as UTF-8). */
   public static Collection parse(byte[] record) {
     return new Collection(Objects.requireNonNull(record, "record"), null, null, null);
   }
