@@ -115,7 +115,7 @@ class Library(unittest.TestCase):
             release.set()
             thread.join()
             print("child", os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))"""
-        run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+        run = subprocess.run([sys.executable, "-W", "ignore", "-c", script], capture_output=True, text=True, timeout=60)
         self.assertEqual((run.stdout, run.stderr), ("%s\nchild 0\n" % VERSION, ""))
 
     def test_which_library(self):
