@@ -238,6 +238,8 @@ void Orphans::Reap(long long until) {
     Entry& e = entries_[k];
     // Its parent hands it on when it has gone: wait for that, not for the
     // member itself, which may be a zombie that is not the caller's yet.
+    // A parent that has left the group since is ended here, and may land
+    // with the caller too.
     if (e.parent.get() >= 0) {
       pollfd gone{e.parent.get(), POLLIN, 0};
       AwaitPidfd(&gone, MsLeft(until));
@@ -245,6 +247,7 @@ void Orphans::Reap(long long until) {
         PidfdSignal(e.parent.get(), SIGKILL);
         AwaitPidfd(&gone, kFlushGraceMs);
       }
+      ReapPidfd(e.parent.get());
     }
     pollfd exited{e.member.get(), POLLIN, 0};
     AwaitPidfd(&exited, MsLeft(until));
