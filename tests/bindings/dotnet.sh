@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # The C# binding (bindings/dotnet/): its sources built on their own as a
 # library with Debian's mcs, its tests under mono against the build's
-# libkolvex.so.1 (errors, parse, Tasks, failed loads), then its row on the
-# stand-in machine. Not as root the machine row is skipped (said); as root a
+# libkolvex.so.1 (errors, parse, Tasks, failed loads, an older library),
+# then its row on the stand-in machine with the package of scripts/dist.sh
+# (in KOLVEX_DIST_DIR, default dist/, made when missing) instead, unpacked by
+# an ordinary user (nobody, when run as root) as NuGet restores it, its
+# assembly and runtimes/ copied beside the application as a build does. Not as root the machine row is skipped (said); as root a
 # skip fails.
 #   tests/bindings/dotnet.sh BUILD
 set -euo pipefail
@@ -25,12 +28,34 @@ grep -q "<Version>$version</Version>" "$src/bindings/dotnet/Kolvex.csproj" ||
 # A KOLVEX_LIBRARY set but empty is as if unset: the library search finds it.
 (cd "$out" && KOLVEX_LIBRARY= LD_LIBRARY_PATH="$build/linux" mono KolvexTests.exe test "$version" \
   "$src/include/kolvex/kolvex_c.h" "$here/record_bytes.tsv")
-for library in "$work/none/libkolvex.so.1" libc.so.6; do
-  (cd "$out" && KOLVEX_LIBRARY=$library mono KolvexTests.exe unloadable)
+# A library that reports an older version than the binding's is refused,
+# naming both versions.
+printf '%s\n' 'const char *kolvex_version(void) { return "1.0.0"; }' 'int kolvex_collect(void) { return -1; }' \
+  'int kolvex_collect_explained(void) { return -1; }' | cc -shared -fPIC -x c -o "$work/old.so" -
+grep -qF "internal const string BindingVersion = \"$version\";" "$src/bindings/dotnet/Native.cs" ||
+  { echo "FAIL: dotnet: bindings/dotnet/Native.cs does not carry the version $version"; exit 1; }
+for library in "$work/none/libkolvex.so.1" libc.so.6 "$work/old.so"; do
+  (cd "$out" && KOLVEX_LIBRARY=$library mono KolvexTests.exe unloadable) | tee -a "$work/load.out"
 done
+grep -qF "$work/old.so is kolvex 1.0.0, older than this binding ($version)" "$work/load.out" ||
+  { echo "FAIL: dotnet: a library older than the binding"; exit 1; }
 
+dist=${KOLVEX_DIST_DIR:-$src/dist}
+[ -f "$dist/Kolvex.$version.nupkg" ] || "$src/scripts/dist.sh" "$dist" >/dev/null
+chmod 755 "$work"
+mkdir "$work/app"
+cp "$dist/Kolvex.$version.nupkg" "$out/KolvexTests.exe" "$work/app/"
+as_user=()
+if [ "$(id -u)" = 0 ]; then
+  chown -R 65534:65534 "$work/app"
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+fi
+"${as_user[@]}" env -i PATH=/usr/bin:/bin bash -euc 'cd "$1"
+  /usr/bin/python3 -m zipfile -e "Kolvex.$2.nupkg" "packages/kolvex/$2"
+  cp "packages/kolvex/$2/lib/netstandard2.0/Kolvex.dll" . && cp -r "packages/kolvex/$2/runtimes" .
+  rm -r packages "Kolvex.$2.nupkg"' dotnet "$work/app" "$version"
 status=0
-bash "$here/machine.sh" "$build" "$out" dotnet -- mono KolvexTests.exe machine || status=$?
+bash "$here/machine.sh" "$build" "$work/app" dotnet -- mono KolvexTests.exe machine || status=$?
 if [ $status -eq 77 ] && [ "$(id -u)" != 0 ]; then
   exit 0
 fi
