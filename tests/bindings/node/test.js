@@ -11,6 +11,7 @@ const kolvex = require('kolvex');
 const [version, header, libraryPath, table, oldPath] = process.argv.slice(2);
 const cases = [];
 const test = (name, fn) => cases.push([name, fn]);
+const escape = (text) => text.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
 const withoutTime = (record) => record.split('@').filter((_, i) => i !== 1).join('@');
 
 // The shared table of record bytes: parse() gives the same items and flags
@@ -98,7 +99,8 @@ test('four concurrent collections', async () => {
   ['no library on the search path', { LD_LIBRARY_PATH: '' },
     /cannot load \S*\/kolvex\/prebuilds\/linux-\w+\/libkolvex\.so \(.*\), nor libkolvex\.so\.1 .*KOLVEX_LIBRARY.*\nrejected\n/],
   ['a library older than the package', { KOLVEX_LIBRARY: oldPath },
-    new RegExp(`^kolvex: ${oldPath} is kolvex 1\\.0\\.0, older than this package \\(${version}\\); .*KOLVEX_LIBRARY`)],
+    new RegExp(`^kolvex: ${escape(oldPath)} is kolvex 1\\.0\\.0, older than this package \\(${escape(version)}\\); ` +
+      '.*KOLVEX_LIBRARY')],
   ['a library without the C interface', { KOLVEX_LIBRARY: 'libc.so.6' }, /cannot load libc\.so\.6 .*KOLVEX_LIBRARY/],
 ].forEach(([name, env, want]) => test(name, () => {
   const run = spawnSync(process.execPath, ['-e',
