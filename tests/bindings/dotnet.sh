@@ -3,16 +3,17 @@
 # library with Debian's mcs, its tests under mono against the build's
 # libkolvex.so.1 (errors, parse, Tasks, failed loads, an older library),
 # then its row on the stand-in machine with the package of scripts/dist.sh
-# (in KOLVEX_DIST_DIR, default dist/, made when missing) instead, unpacked by
-# an ordinary user (nobody, when run as root) as NuGet restores it, its
-# assembly and runtimes/ copied beside the application as a build does. Not as root the machine row is skipped (said); as root a
+# (in KOLVEX_DIST_DIR, default dist/, made when missing) instead, installed
+# from a local feed with Debian's nuget by an ordinary user (nobody, when run
+# as root), its assembly and runtimes/ copied beside the application as a
+# build does. Not as root the machine row is skipped (said); as root a
 # skip fails.
 #   tests/bindings/dotnet.sh BUILD
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 src=$(cd "$here/../.." && pwd)
 build=$(cd "$1" && pwd)
-"$src/scripts/install-deps.sh" mono-mcs mono-runtime
+"$src/scripts/install-deps.sh" mono-mcs mono-runtime nuget
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 out=$work/client
@@ -43,17 +44,19 @@ grep -qF "$work/old.so is kolvex 1.0.0, older than this binding ($version)" "$wo
 dist=${KOLVEX_DIST_DIR:-$src/dist}
 [ -f "$dist/Kolvex.$version.nupkg" ] || "$src/scripts/dist.sh" "$dist" >/dev/null
 chmod 755 "$work"
-mkdir "$work/app"
-cp "$dist/Kolvex.$version.nupkg" "$out/KolvexTests.exe" "$work/app/"
+mkdir "$work/app" "$work/feed" "$work/nuget"
+cp "$dist/Kolvex.$version.nupkg" "$work/feed/"
+cp "$out/KolvexTests.exe" "$work/app/"
 as_user=()
 if [ "$(id -u)" = 0 ]; then
-  chown -R 65534:65534 "$work/app"
+  chown -R 65534:65534 "$work/app" "$work/nuget"
   as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 fi
-"${as_user[@]}" env -i PATH=/usr/bin:/bin bash -euc 'cd "$1"
-  /usr/bin/python3 -m zipfile -e "Kolvex.$2.nupkg" "packages/kolvex/$2"
-  cp "packages/kolvex/$2/lib/netstandard2.0/Kolvex.dll" . && cp -r "packages/kolvex/$2/runtimes" .
-  rm -r packages "Kolvex.$2.nupkg"' dotnet "$work/app" "$version"
+"${as_user[@]}" env -i PATH=/usr/bin:/bin HOME="$work/nuget" TMPDIR="$work/nuget" bash -euc 'cd "$1"
+  nuget install Kolvex -Version "$2" -Source "$3" -OutputDirectory "$HOME/packages" -NonInteractive >/dev/null
+  cp "$HOME/packages/Kolvex.$2/lib/netstandard2.0/Kolvex.dll" . && cp -r "$HOME/packages/Kolvex.$2/runtimes" .
+' dotnet "$work/app" "$version" "$work/feed"
+echo "dotnet: Kolvex.$version.nupkg installed from a local feed by $("${as_user[@]}" id -un)"
 status=0
 bash "$here/machine.sh" "$build" "$work/app" dotnet -- mono KolvexTests.exe machine || status=$?
 if [ $status -eq 77 ] && [ "$(id -u)" != 0 ]; then
