@@ -2,11 +2,8 @@
 # The C# binding (bindings/dotnet/): its sources built on their own as a
 # library with Debian's mcs, its tests under mono against the build's
 # libkolvex.so.1 (errors, parse, Tasks, failed loads, an older library),
-# then its row on the stand-in machine with the package of scripts/dist.sh
-# (in KOLVEX_DIST_DIR, default dist/, made when missing) instead, installed
-# from a local feed with Debian's nuget by an ordinary user (nobody, when run
-# as root), its assembly and runtimes/ copied beside the application as a
-# build does. Not as root the machine row is skipped (said); as root a
+# then its row on the stand-in machine from the package of scripts/dist.sh
+# (KOLVEX_DIST_DIR, default dist/), installed from a local feed by nobody. Not as root the machine row is skipped (said); as root a
 # skip fails.
 #   tests/bindings/dotnet.sh BUILD
 set -euo pipefail
@@ -29,10 +26,9 @@ grep -q "<Version>$version</Version>" "$src/bindings/dotnet/Kolvex.csproj" ||
 # A KOLVEX_LIBRARY set but empty is as if unset: the library search finds it.
 (cd "$out" && KOLVEX_LIBRARY= LD_LIBRARY_PATH="$build/linux" mono KolvexTests.exe test "$version" \
   "$src/include/kolvex/kolvex_c.h" "$here/record_bytes.tsv")
-# A library that reports an older version than the binding's is refused,
-# naming both versions.
-printf '%s\n' 'const char *kolvex_version(void) { return "1.0.0"; }' 'int kolvex_collect(void) { return -1; }' \
-  'int kolvex_collect_explained(void) { return -1; }' | cc -shared -fPIC -x c -o "$work/old.so" -
+# A library that reports an older version than the binding's is refused.
+printf 'const char *kolvex_version(void) { return "1.0.0"; }\nint kolvex_collect, kolvex_collect_explained;\n' |
+  cc -shared -fPIC -x c -o "$work/old.so" -
 grep -qF "internal const string BindingVersion = \"$version\";" "$src/bindings/dotnet/Native.cs" ||
   { echo "FAIL: dotnet: bindings/dotnet/Native.cs does not carry the version $version"; exit 1; }
 for library in "$work/none/libkolvex.so.1" libc.so.6 "$work/old.so"; do

@@ -3,8 +3,7 @@
 # kolvex.jar with javac and jar over Debian's JNA, its tests against the
 # build's libkolvex.so.1 (errors, parse, threads, failed loads, an older
 # library), then its row on the stand-in machine with the jar of
-# scripts/dist.sh (in KOLVEX_DIST_DIR, default dist/, made when missing) on
-# the class path instead. Not as root the machine row is skipped (said); as
+# scripts/dist.sh (KOLVEX_DIST_DIR, default dist/) on the class path. Not as root the machine row is skipped (said); as
 # root a skip fails.
 #   tests/bindings/java.sh BUILD
 set -euo pipefail
@@ -30,10 +29,9 @@ version=$(sed -n 's/^project(kolvex VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists
 # A KOLVEX_LIBRARY set but empty is as if unset: the library search finds it.
 (cd "$out" && KOLVEX_LIBRARY= LD_LIBRARY_PATH="$build/linux" java -cp "$classpath" kolvex.KolvexTest test "$version" \
   "$src/include/kolvex/kolvex_c.h" "$here/record_bytes.tsv")
-# A library that reports an older version than the binding's is refused,
-# naming both versions.
-printf '%s\n' 'const char *kolvex_version(void) { return "1.0.0"; }' 'int kolvex_collect(void) { return -1; }' \
-  'int kolvex_collect_explained(void) { return -1; }' | cc -shared -fPIC -x c -o "$work/old.so" -
+# A library that reports an older version than the binding's is refused.
+printf 'const char *kolvex_version(void) { return "1.0.0"; }\nint kolvex_collect, kolvex_collect_explained;\n' |
+  cc -shared -fPIC -x c -o "$work/old.so" -
 grep -qF "static final String VERSION = \"$version\";" "$src/bindings/java/kolvex/Kolvex.java" ||
   { echo "FAIL: java: bindings/java/kolvex/Kolvex.java does not carry the version $version"; exit 1; }
 for library in "$work/none/libkolvex.so.1" libc.so.6 "$work/old.so"; do

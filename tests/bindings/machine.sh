@@ -2,10 +2,9 @@
 # The machine every binding's end-to-end row runs on: a network namespace
 # with two veth interfaces of known addresses, a host name of its own and
 # stand-in dmidecode and lshw that print recorded output (and a line on
-# standard error). The program (with only libkolvex.so.1 on its library
-# path) and then the client run there as user nobody; the client has nothing
-# on the library path and the system has no libkolvex.so.1, so that the
-# client's package brings its own library.
+# standard error). The program (with libkolvex.so.1 on its library path) and
+# then the client (with none: its package brings the library) run there as
+# user nobody, on a system without libkolvex.so.1.
 #
 #   machine.sh BUILD CLIENT_DIR NAME -- COMMAND [ARG...]
 #

@@ -3,10 +3,9 @@
 # lock file in a copy of the binding (the source tree may be read-only),
 # npm pack, and an application that installs the package; then the
 # binding's own cases (tests/bindings/node/test.js) against the real
-# libkolvex.so.1 of BUILD; then the tarball of scripts/dist.sh (in
-# KOLVEX_DIST_DIR, default dist/, made when missing) installed by an
-# ordinary user (nobody, when run as root) in an application, and its row on
-# the stand-in machine.
+# libkolvex.so.1 of BUILD; then the tarball of scripts/dist.sh
+# (KOLVEX_DIST_DIR, default dist/) installed by nobody, and its row on the
+# stand-in machine.
 #   tests/bindings/node.sh BUILD
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -46,8 +45,8 @@ hour=$((10#$(date -u +%H)))
 zone=Etc/GMT+$hour
 [ "$hour" -le 12 ] || zone=Etc/GMT-$((24 - hour))
 # A library that reports an older version than the binding's.
-printf '%s\n' 'const char *kolvex_version(void) { return "1.0.0"; }' 'int kolvex_collect(void) { return -1; }' \
-  'int kolvex_collect_explained(void) { return -1; }' | cc -shared -fPIC -x c -o "$work/old.so" -
+printf 'const char *kolvex_version(void) { return "1.0.0"; }\nint kolvex_collect, kolvex_collect_explained;\n' |
+  cc -shared -fPIC -x c -o "$work/old.so" -
 (cd "$work/app" && TZ=$zone LD_LIBRARY_PATH="$build/linux" node test.js "$version" "$src/include/kolvex/kolvex_c.h" \
   "$build/linux/libkolvex.so.1" "$here/record_bytes.tsv" "$work/old.so")
 

@@ -5,8 +5,8 @@
 # Debian's wheels), and installs it into a fresh venv; then the binding's own
 # cases (tests/bindings/python/test_kolvex.py) against the real
 # libkolvex.so.1 of BUILD; then this platform's wheel of scripts/dist.sh
-# (in KOLVEX_DIST_DIR, default dist/, made when missing) installed in a venv
-# of its own by the same user, and its row on the stand-in machine.
+# (KOLVEX_DIST_DIR, default dist/) in a venv of its own, and its row on the
+# stand-in machine.
 #   tests/bindings/python.sh BUILD
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -32,11 +32,11 @@ tar -C "$src/bindings" --exclude=build --exclude='*.egg-info' --exclude=__pycach
 chmod -R a-w,a+rX "$work/src"
 cp -L "$build/linux/libkolvex.so.1" "$work/lib/"
 # A library that reports an older version than the binding's.
-printf '%s\n' 'const char *kolvex_version(void) { return "1.0.0"; }' 'int kolvex_collect(void) { return -1; }' \
-  'int kolvex_collect_explained(void) { return -1; }' | cc -shared -fPIC -x c -o "$work/lib/old.so" -
+printf 'const char *kolvex_version(void) { return "1.0.0"; }\nint kolvex_collect, kolvex_collect_explained;\n' |
+  cc -shared -fPIC -x c -o "$work/lib/old.so" -
 dist=${KOLVEX_DIST_DIR:-$src/dist}
+[ -f "$dist/kolvex-$version.jar" ] || "$src/scripts/dist.sh" "$dist" >/dev/null
 wheel=("$dist"/kolvex-"$version"-py3-none-*linux*_"$(uname -m)".whl)
-[ -f "${wheel[0]}" ] || { "$src/scripts/dist.sh" "$dist" >/dev/null; wheel=("$dist"/kolvex-"$version"-py3-none-*linux*_"$(uname -m)".whl); }
 cp "${wheel[0]}" "$work/lib/"
 cp "$here/python/test_kolvex.py" "$here/python/machine_client.py" "$src/include/kolvex/kolvex_c.h" \
   "$here/record_bytes.tsv" "$work/client/"
