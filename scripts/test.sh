@@ -30,7 +30,13 @@ else
     -DKOLVEX_BUILD_BENCHMARKS=OFF -DKOLVEX_WARNINGS_AS_ERRORS=ON >/dev/null
   cmake --build build-debug --target kolvex -j"$jobs"
   ctest --test-dir build-debug --output-on-failure --no-tests=error -R '^package\.exported_symbols$'
-  stages=(scripts/stages/*.sh)
+  # The bindings stage packs the libraries the arm64 and windows stages
+  # build: it runs last.
+  stages=()
+  for stage in scripts/stages/*.sh; do
+    [ "$stage" = scripts/stages/bindings.sh ] || stages+=("$stage")
+  done
+  stages+=(scripts/stages/bindings.sh)
 fi
 
 for stage in "${stages[@]}"; do

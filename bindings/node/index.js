@@ -6,12 +6,15 @@
 //   const c = await kolvex.collectAsync();   // off the event loop
 //   c.record; c.items.disk_serial; c.missing & kolvex.Missing.BIOS_SERIAL
 //
-// The library is libkolvex.so.1 on Linux and kolvex.dll on Windows, found by
-// the system's library search; the environment variable KOLVEX_LIBRARY names
-// another file. A collection prints nothing; collections of one process take
+// The library is the file the environment variable KOLVEX_LIBRARY names;
+// else the package's own, prebuilds/<platform>-<arch>/; else the system's,
+// libkolvex.so.1 on Linux and kolvex.dll on Windows. A library older than
+// this package is refused. A collection prints nothing; collections of one process take
 // turns, from any thread. parse() needs no library.
 
+const path = require('path');
 const koffi = require('koffi');
+const { version: VERSION } = require('./package.json');
 
 const RECORD_SIZE = 256;
 const HEADER_SIZE = 8;
@@ -128,14 +131,28 @@ function parse(text) {
 
 let library = null;
 
-function load() {
-  if (library) return library;
-  const name = process.env.KOLVEX_LIBRARY || (process.platform === 'win32' ? 'kolvex.dll' : 'libkolvex.so.1');
+// A version's numbers, for comparing.
+function numbers(text) {
+  return text.split('.').map((part) => (/^\d+$/.test(part) ? Number(part) : 0));
+}
+
+function older(found, wanted) {
+  const [a, b] = [numbers(found), numbers(wanted)];
+  for (let i = 0; i < Math.max(a.length, b.length); i++) {
+    if ((a[i] || 0) !== (b[i] || 0)) return (a[i] || 0) < (b[i] || 0);
+  }
+  return false;
+}
+
+// The library and its three functions, or an exception; a file without them
+// is unloaded again. koffi's default convention is cdecl, the C interface's
+// on every platform.
+function open(name) {
   let lib = null;
   try {
     lib = koffi.load(name);
-    // koffi's default convention is cdecl, the C interface's on every platform.
-    library = {
+    return {
+      lib,
       collect: lib.func('int kolvex_collect(uint8_t *record, size_t record_size, uint8_t *header)'),
       explained: lib.func('int kolvex_collect_explained(uint8_t *record, size_t record_size, uint8_t *header, ' +
         'uint8_t *explanation, size_t explanation_size)'),
@@ -143,9 +160,37 @@ function load() {
     };
   } catch (e) { // no such file, or not the C interface
     if (lib) lib.unload();
-    throw new Error(`kolvex: cannot load ${name} (${e.message}); install it, or set KOLVEX_LIBRARY to its path`,
-      { cause: e });
+    throw e;
   }
+}
+
+function load() {
+  if (library) return library;
+  const system = process.platform === 'win32' ? 'kolvex.dll' : 'libkolvex.so.1';
+  const own = path.join(__dirname, 'prebuilds', `${process.platform}-${process.arch}`,
+    process.platform === 'win32' ? 'kolvex.dll' : 'libkolvex.so');
+  const names = process.env.KOLVEX_LIBRARY ? [process.env.KOLVEX_LIBRARY] : [own, system];
+  const tried = [];
+  let found = null;
+  let name;
+  for (name of names) {
+    try {
+      found = open(name);
+      break;
+    } catch (e) {
+      tried.push(`${name} (${e.message})`);
+    }
+  }
+  if (!found) {
+    throw new Error(`kolvex: cannot load ${tried.join(', nor ')}; install it, or set KOLVEX_LIBRARY to its path`);
+  }
+  const version = found.version();
+  if (older(version, VERSION)) {
+    found.lib.unload();
+    throw new Error(`kolvex: ${name} is kolvex ${version}, older than this package (${VERSION}); ` +
+      `install kolvex ${VERSION} or later, or set KOLVEX_LIBRARY to its path`);
+  }
+  library = found;
   return library;
 }
 

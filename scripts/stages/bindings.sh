@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
-# Bindings stage: each language binding over the C interface is built with
-# its own ecosystem's tools, runs its own tests against the real
-# libkolvex.so.1 of the main build, and its end-to-end row on the stand-in
-# machine (tests/bindings/machine.sh). Each tests/bindings/LANG.sh installs
-# what it needs (as root).
+# Bindings stage: the packages of scripts/dist.sh, one per language with
+# the libraries of Linux x64 and arm64 and Windows x64 and x86 inside, made
+# into build-dist/packages from the trees of the main build and the arm64 and
+# windows stages (which the test command runs before this one) and checked
+# (tests/bindings/check_package.py); then each language binding over the C
+# interface is built with its own ecosystem's tools, runs its own tests
+# against the real libkolvex.so.1 of the main build, and its end-to-end row
+# on the stand-in machine (tests/bindings/machine.sh) from its package. Each
+# tests/bindings/LANG.sh installs what it needs (as root).
 #   scripts/stages/bindings.sh [MAIN_BUILD_DIR]   (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=$(cd "${1:-build}" && pwd)
+export KOLVEX_DIST_DIR=$PWD/build-dist/packages
+KOLVEX_BUILD_DIR=$build scripts/dist.sh "$KOLVEX_DIST_DIR"
+/usr/bin/python3 tests/bindings/check_package.py "$KOLVEX_DIST_DIR"/*
 failed=()
 for lang in dotnet java node python; do
   script=tests/bindings/$lang.sh

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Java binding (bindings/java/): its sources built on their own into
 # kolvex.jar with javac and jar over Debian's JNA, its tests against the
-# build's libkolvex.so.1 (errors, parse, threads, failed loads), then its row
-# on the stand-in machine. Not as root the machine row is skipped (said); as
+# build's libkolvex.so.1 (errors, parse, threads, failed loads, an older
+# library), then its row on the stand-in machine with the jar of
+# scripts/dist.sh (KOLVEX_DIST_DIR, default dist/) on the class path. Not as root the machine row is skipped (said); as
 # root a skip fails.
 #   tests/bindings/java.sh BUILD
 set -euo pipefail
@@ -28,12 +29,23 @@ version=$(sed -n 's/^project(kolvex VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists
 # A KOLVEX_LIBRARY set but empty is as if unset: the library search finds it.
 (cd "$out" && KOLVEX_LIBRARY= LD_LIBRARY_PATH="$build/linux" java -cp "$classpath" kolvex.KolvexTest test "$version" \
   "$src/include/kolvex/kolvex_c.h" "$here/record_bytes.tsv")
-for library in "$work/none/libkolvex.so.1" libc.so.6; do
-  (cd "$out" && KOLVEX_LIBRARY=$library java -cp "$classpath" kolvex.KolvexTest unloadable)
+# A library that reports an older version than the binding's is refused.
+printf 'const char *kolvex_version(void) { return "1.0.0"; }\nint kolvex_collect, kolvex_collect_explained;\n' |
+  cc -shared -fPIC -x c -o "$work/old.so" -
+grep -qF "static final String VERSION = \"$version\";" "$src/bindings/java/kolvex/Kolvex.java" ||
+  { echo "FAIL: java: bindings/java/kolvex/Kolvex.java does not carry the version $version"; exit 1; }
+for library in "$work/none/libkolvex.so.1" libc.so.6 "$work/old.so"; do
+  (cd "$out" && KOLVEX_LIBRARY=$library java -cp "$classpath" kolvex.KolvexTest unloadable) | tee -a "$work/load.out"
 done
+grep -qF "$work/old.so is kolvex 1.0.0, older than this binding ($version)" "$work/load.out" ||
+  { echo "FAIL: java: a library older than the binding"; exit 1; }
 
+dist=${KOLVEX_DIST_DIR:-$src/dist}
+[ -f "$dist/kolvex-$version.jar" ] || "$src/scripts/dist.sh" "$dist" >/dev/null
+cp "$dist/kolvex-$version.jar" "$out/"
 status=0
-bash "$here/machine.sh" "$build" "$out" java -- java -cp "$classpath" kolvex.KolvexTest machine || status=$?
+bash "$here/machine.sh" "$build" "$out" java -- java -cp "kolvex-$version.jar:tests:$jna" kolvex.KolvexTest machine ||
+  status=$?
 if [ $status -eq 77 ] && [ "$(id -u)" != 0 ]; then
   exit 0
 fi

@@ -2,8 +2,9 @@
 # The machine every binding's end-to-end row runs on: a network namespace
 # with two veth interfaces of known addresses, a host name of its own and
 # stand-in dmidecode and lshw that print recorded output (and a line on
-# standard error). The program and then the client run there as user
-# nobody, with only libkolvex.so.1 (no development link) on the library path.
+# standard error). The program (with libkolvex.so.1 on its library path) and
+# then the client (with none: its package brings the library) run there as
+# user nobody, on a system without libkolvex.so.1.
 #
 #   machine.sh BUILD CLIENT_DIR NAME -- COMMAND [ARG...]
 #
@@ -29,6 +30,11 @@ data=$(cd "$here/../data" && pwd)
 if [ "$(id -u)" != 0 ] || ! unshare --net --uts true 2>/dev/null; then
   echo "SKIP: $name: the machine's namespaces and user switch need root"
   exit 77
+fi
+
+if ldconfig -p | grep -q 'libkolvex\.so\.1 '; then
+  echo "FAIL: $name: the system has libkolvex.so.1 (libkolvex1 installed?): the package's own would go untried"
+  exit 1
 fi
 
 # Everything nobody reads lives here, whatever the modes of the checkout.
@@ -67,10 +73,9 @@ ip link set kxb1 up
 hostname kx-binding
 as_nobody() {
   setpriv --reuid=65534 --regid=65534 --clear-groups \
-    env -i PATH="$work/tools:/usr/bin:/bin" HOME="$work/home" LANG=C.UTF-8 \
-    LD_LIBRARY_PATH="$work/lib" "$@"
+    env -i PATH="$work/tools:/usr/bin:/bin" HOME="$work/home" LANG=C.UTF-8 "$@"
 }
-as_nobody "$work/kolvexforlinux" --explain >"$work/program.out" 2>/dev/null
+as_nobody LD_LIBRARY_PATH="$work/lib" "$work/kolvexforlinux" --explain >"$work/program.out" 2>/dev/null
 cd "$work/client"
 as_nobody "$@" >"$work/client.out" 2>"$work/client.err"
 EOF

@@ -3,7 +3,9 @@
 # lock file in a copy of the binding (the source tree may be read-only),
 # npm pack, and an application that installs the package; then the
 # binding's own cases (tests/bindings/node/test.js) against the real
-# libkolvex.so.1 of BUILD, and its row on the stand-in machine.
+# libkolvex.so.1 of BUILD; then the tarball of scripts/dist.sh
+# (KOLVEX_DIST_DIR, default dist/) installed by nobody, and its row on the
+# stand-in machine.
 #   tests/bindings/node.sh BUILD
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -42,11 +44,28 @@ cp "$here/node/types.ts" "$work/app/"
 hour=$((10#$(date -u +%H)))
 zone=Etc/GMT+$hour
 [ "$hour" -le 12 ] || zone=Etc/GMT-$((24 - hour))
+# A library that reports an older version than the binding's.
+printf 'const char *kolvex_version(void) { return "1.0.0"; }\nint kolvex_collect, kolvex_collect_explained;\n' |
+  cc -shared -fPIC -x c -o "$work/old.so" -
 (cd "$work/app" && TZ=$zone LD_LIBRARY_PATH="$build/linux" node test.js "$version" "$src/include/kolvex/kolvex_c.h" \
-  "$build/linux/libkolvex.so.1" "$here/record_bytes.tsv")
+  "$build/linux/libkolvex.so.1" "$here/record_bytes.tsv" "$work/old.so")
+
+dist=${KOLVEX_DIST_DIR:-$src/dist}
+[ -f "$dist/kolvex-$version.tgz" ] || "$src/scripts/dist.sh" "$dist" >/dev/null
+chmod 755 "$work"
+mkdir "$work/package" "$work/npm"
+cp "$dist/kolvex-$version.tgz" "$here/node/machine_client.js" "$work/package/"
+as_user=()
+if [ "$(id -u)" = 0 ]; then
+  chown -R 65534:65534 "$work/package" "$work/npm"
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+fi
+"${as_user[@]}" env -i PATH="$PATH" HOME="$work/npm" bash -c 'cd "$1" && npm init -y >/dev/null &&
+  npm install --no-audit --no-fund --loglevel=error "./kolvex-$2.tgz" >/dev/null' node "$work/package" "$version"
+echo "node: kolvex-$version.tgz installed in an application by $("${as_user[@]}" id -un)"
 
 status=0
-"$here/machine.sh" "$build" "$work/app" node -- node machine_client.js || status=$?
+"$here/machine.sh" "$build" "$work/package" node -- node machine_client.js || status=$?
 if [ $status -eq 77 ] && [ "$(id -u)" = 0 ]; then
   echo "FAIL: node: the machine row was skipped as root"
   exit 1

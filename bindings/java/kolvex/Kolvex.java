@@ -6,19 +6,24 @@ import com.sun.jna.Native;
 import com.sun.jna.NativeLibrary;
 import com.sun.jna.Platform;
 import com.sun.jna.Pointer;
+import java.io.IOException;
 import java.nio.charset.StandardCharsets;
 import java.util.Objects;
 
 /**
- * The kolvex terminal identity collector: a thin layer over the C interface of libkolvex.so.1
- * (Linux) or kolvex.dll (Windows), through JNA; the environment variable KOLVEX_LIBRARY names
- * another file. A collection prints nothing; collections of one process take turns, from any
+ * The kolvex terminal identity collector: a thin layer over the C interface of libkolvex, through
+ * JNA. The library is the file the environment variable KOLVEX_LIBRARY names; else the jar's own
+ * native for this platform (JNA's resource layout: linux-x86-64/libkolvex.so, win32-x86/kolvex.dll,
+ * ...); else the system's, libkolvex.so.1 (Linux) or kolvex.dll (Windows). A library older than
+ * this binding is refused. A collection prints nothing; collections of one process take turns, from any
  * thread. A library that cannot be loaded raises UnsatisfiedLinkError.
  */
 public final class Kolvex {
   private static final int RECORD_SIZE = 256; // KOLVEX_RECORD_SIZE
   private static final int HEADER_SIZE = 8; // KOLVEX_HEADER_SIZE
   static final int EXPLANATION_SIZE = 24576; // KOLVEX_EXPLANATION_SIZE
+  // The product version this binding was made with: an older library lacks what it relies on.
+  static final String VERSION = "1.1.2";
 
   private Kolvex() {}
 
@@ -47,34 +52,87 @@ public final class Kolvex {
 
   private static C library;
 
+  // The library and its three functions; a file without them stays open once (JNA keeps one
+  // NativeLibrary per name, however often it is tried).
+  private static C open(String name) {
+    NativeLibrary found = NativeLibrary.getInstance(name);
+    for (String function : new String[] {"kolvex_collect", "kolvex_collect_explained", "kolvex_version"}) {
+      found.getFunction(function);
+    }
+    return Native.load(name, C.class);
+  }
+
+  // The jar's own native for this platform, as a file (JNA unpacks it from the jar).
+  private static String own() throws IOException {
+    return Native.extractFromResourcePath("kolvex", Kolvex.class.getClassLoader()).getAbsolutePath();
+  }
+
+  private static int[] numbers(String version) {
+    String[] parts = version.split("\\.");
+    int[] numbers = new int[parts.length];
+    for (int i = 0; i < parts.length; i++) {
+      numbers[i] = parts[i].matches("[0-9]{1,9}") ? Integer.parseInt(parts[i]) : 0;
+    }
+    return numbers;
+  }
+
+  static boolean older(String found, String wanted) {
+    int[] a = numbers(found);
+    int[] b = numbers(wanted);
+    for (int i = 0; i < Math.max(a.length, b.length); i++) {
+      int x = i < a.length ? a[i] : 0;
+      int y = i < b.length ? b[i] : 0;
+      if (x != y) {
+        return x < y;
+      }
+    }
+    return false;
+  }
+
   // Opened on first use by its file name (JNA would map "kolvex" to libkolvex.so, the
   // development link), its functions looked up at once; a failed load is tried again on the
   // next call.
   private static synchronized C library() {
     if (library == null) {
-      String name = System.getenv("KOLVEX_LIBRARY");
-      if (name == null || name.isEmpty()) {
-        name = Platform.isWindows() ? "kolvex.dll" : "libkolvex.so.1";
-      }
-      try {
-        // JNA keeps one NativeLibrary per name: a library without the C
-        // interface stays open once, however often it is tried.
-        NativeLibrary found = NativeLibrary.getInstance(name);
-        for (String function : new String[] {"kolvex_collect", "kolvex_collect_explained", "kolvex_version"}) {
-          found.getFunction(function);
+      String override = System.getenv("KOLVEX_LIBRARY");
+      String system = Platform.isWindows() ? "kolvex.dll" : "libkolvex.so.1";
+      boolean overridden = override != null && !override.isEmpty();
+      StringBuilder tried = new StringBuilder();
+      UnsatisfiedLinkError last = null;
+      C found = null;
+      String name = null;
+      for (int i = 0; found == null && i < (overridden ? 1 : 2); i++) {
+        try {
+          if (overridden) {
+            name = override;
+          } else if (i == 0) {
+            // So named in the error when the class path has none.
+            name = Platform.RESOURCE_PREFIX + "/" + System.mapLibraryName("kolvex") + " on the class path";
+            name = own();
+          } else {
+            name = system;
+          }
+          found = open(name);
+        } catch (IOException | UnsatisfiedLinkError e) {
+          tried.append(tried.length() == 0 ? "" : ", nor ").append(name).append(" (").append(e.getMessage()).append(')');
+          last = e instanceof UnsatisfiedLinkError ? (UnsatisfiedLinkError) e : last;
         }
-        library = Native.load(name, C.class);
-      } catch (UnsatisfiedLinkError e) {
+      }
+      if (found == null) {
         UnsatisfiedLinkError named =
             new UnsatisfiedLinkError(
-                "kolvex: cannot load "
-                    + name
-                    + " ("
-                    + e.getMessage()
-                    + "); install it, or set KOLVEX_LIBRARY to its path");
-        named.initCause(e);
+                "kolvex: cannot load " + tried + "; install it, or set KOLVEX_LIBRARY to its path");
+        named.initCause(last);
         throw named;
       }
+      String version = found.kolvex_version().getString(0, "US-ASCII");
+      if (older(version, VERSION)) {
+        NativeLibrary.getInstance(name).close();
+        throw new UnsatisfiedLinkError(
+            "kolvex: " + name + " is kolvex " + version + ", older than this binding (" + VERSION
+                + "); install kolvex " + VERSION + " or later, or set KOLVEX_LIBRARY to its path");
+      }
+      library = found;
     }
     return library;
   }

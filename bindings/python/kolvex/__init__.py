@@ -11,9 +11,10 @@ A thin binding over the C interface of libkolvex (kolvex_c.h):
 
 parse() reads a record received from elsewhere without loading the library.
 
-The library is libkolvex.so.1 on Linux and kolvex.dll on Windows, found by
-the system's library search; the environment variable KOLVEX_LIBRARY names
-another file. A collection prints nothing; collections of one process take
+The library is the file the environment variable KOLVEX_LIBRARY names;
+else the one a platform wheel carries beside this module; else the
+system's, libkolvex.so.1 on Linux and kolvex.dll on Windows. A library older
+than this module is refused. A collection prints nothing; collections of one process take
 turns, from any thread.
 """
 
@@ -33,6 +34,10 @@ __all__ = [
     "parse",
     "version",
 ]
+
+# The product version this module was made with: an older library lacks
+# what it relies on.
+_VERSION = "1.1.2"
 
 # kolvex_c.h: KOLVEX_RECORD_SIZE, KOLVEX_HEADER_SIZE, KOLVEX_EXPLANATION_SIZE.
 RECORD_SIZE = 256
@@ -177,6 +182,25 @@ def parse(text: Union[str, bytes]) -> Collection:
 _library: Optional[ctypes.CDLL] = None
 
 
+def _open(name: str) -> ctypes.CDLL:
+    # The library and its three functions, or OSError; a file without them
+    # is closed again.
+    lib = None
+    try:
+        lib = ctypes.CDLL(name)
+        for function in ("kolvex_collect", "kolvex_collect_explained", "kolvex_version"):
+            getattr(lib, function)
+        return lib
+    except (OSError, AttributeError) as e:  # no such file, or not the C interface
+        if lib is not None and hasattr(_ctypes, "dlclose"):
+            _ctypes.dlclose(lib._handle)
+        raise OSError(str(e)) from e
+
+
+def _numbers(version: str) -> Tuple[int, ...]:
+    return tuple(int(part) if part.isdigit() else 0 for part in version.split("."))
+
+
 def _load() -> ctypes.CDLL:
     # No lock: a child forked while another thread loads would inherit it
     # held. Threads that load at once each open the library (the system
@@ -184,30 +208,47 @@ def _load() -> ctypes.CDLL:
     global _library
     if _library is not None:
         return _library
-    name = os.environ.get("KOLVEX_LIBRARY") or (
-        "kolvex.dll" if os.name == "nt" else "libkolvex.so.1"
-    )
+    system = "kolvex.dll" if os.name == "nt" else "libkolvex.so.1"
+    override = os.environ.get("KOLVEX_LIBRARY")
+    if override:
+        names = [override]
+    else:
+        # A platform wheel's native first; the pure wheel and python3-kolvex
+        # have none.
+        own = os.path.join(os.path.dirname(os.path.abspath(__file__)), system.replace(".so.1", ".so"))
+        names = [own, system]
+    tried = []
     lib = None
-    try:
-        lib = ctypes.CDLL(name)
-        collect, explained, version = (
-            lib.kolvex_collect,
-            lib.kolvex_collect_explained,
-            lib.kolvex_version,
+    for name in names:
+        try:
+            lib = _open(name)
+            break
+        except OSError as e:
+            tried.append("%s (%s)" % (name, e))
+    if lib is None:
+        raise OSError(
+            "kolvex: cannot load %s; install it, or set KOLVEX_LIBRARY to its path"
+            % ", nor ".join(tried)
         )
-    except (OSError, AttributeError) as e:  # no such file, or not the C interface
-        if lib is not None and hasattr(_ctypes, "dlclose"):
+    collect, explained, version = (
+        lib.kolvex_collect,
+        lib.kolvex_collect_explained,
+        lib.kolvex_version,
+    )
+    version.argtypes = []
+    version.restype = ctypes.c_char_p
+    found = (version() or b"").decode("ascii", errors="replace")
+    if _numbers(found) < _numbers(_VERSION):
+        if hasattr(_ctypes, "dlclose"):
             _ctypes.dlclose(lib._handle)
         raise OSError(
-            "kolvex: cannot load %s (%s); install it, or set KOLVEX_LIBRARY to its path"
-            % (name, e)
-        ) from e
+            "kolvex: %s is kolvex %s, older than this module (%s); install kolvex %s or later,"
+            " or set KOLVEX_LIBRARY to its path" % (name, found, _VERSION, _VERSION)
+        )
     collect.argtypes = [ctypes.c_char_p, ctypes.c_size_t, ctypes.POINTER(ctypes.c_ubyte)]
     collect.restype = ctypes.c_int
     explained.argtypes = collect.argtypes + [ctypes.c_char_p, ctypes.c_size_t]
     explained.restype = ctypes.c_int
-    version.argtypes = []
-    version.restype = ctypes.c_char_p
     _library = lib
     return lib
 

@@ -1,15 +1,17 @@
 'use strict';
 // The Node binding against the real library (found as libkolvex.so.1 on the
-// library path): node test.js VERSION KOLVEX_C_H LIBRARY_PATH
+// library path): node test.js VERSION KOLVEX_C_H LIBRARY_PATH TABLE OLD_LIBRARY_PATH
+// (one that reports an older version)
 // Run where require('kolvex') finds the installed package.
 const assert = require('node:assert');
 const fs = require('node:fs');
 const { spawnSync } = require('node:child_process');
 const kolvex = require('kolvex');
 
-const [version, header, libraryPath, table] = process.argv.slice(2);
+const [version, header, libraryPath, table, oldPath] = process.argv.slice(2);
 const cases = [];
 const test = (name, fn) => cases.push([name, fn]);
+const escape = (text) => text.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
 const withoutTime = (record) => record.split('@').filter((_, i) => i !== 1).join('@');
 
 // The shared table of record bytes: parse() gives the same items and flags
@@ -94,7 +96,11 @@ test('four concurrent collections', async () => {
   ['KOLVEX_LIBRARY names the library', { KOLVEX_LIBRARY: libraryPath, LD_LIBRARY_PATH: '' }, version],
   ['a library that cannot be loaded', { KOLVEX_LIBRARY: '/nonexistent/libkolvex.so.1' },
     /cannot load \/nonexistent\/libkolvex\.so\.1 .*KOLVEX_LIBRARY/],
-  ['no library on the search path', { LD_LIBRARY_PATH: '' }, /cannot load libkolvex\.so\.1 .*KOLVEX_LIBRARY.*\nrejected\n/],
+  ['no library on the search path', { LD_LIBRARY_PATH: '' },
+    /cannot load \S*\/kolvex\/prebuilds\/linux-\w+\/libkolvex\.so \(.*\), nor libkolvex\.so\.1 .*KOLVEX_LIBRARY.*\nrejected\n/],
+  ['a library older than the package', { KOLVEX_LIBRARY: oldPath },
+    new RegExp(`^kolvex: ${escape(oldPath)} is kolvex 1\\.0\\.0, older than this package \\(${escape(version)}\\); ` +
+      '.*KOLVEX_LIBRARY')],
   ['a library without the C interface', { KOLVEX_LIBRARY: 'libc.so.6' }, /cannot load libc\.so\.6 .*KOLVEX_LIBRARY/],
 ].forEach(([name, env, want]) => test(name, () => {
   const run = spawnSync(process.execPath, ['-e',

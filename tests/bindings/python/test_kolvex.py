@@ -1,6 +1,7 @@
 """The Python binding against the real library (found as libkolvex.so.1 on
-the library path): python test_kolvex.py VERSION KOLVEX_C_H LIBRARY_PATH,
-with the installed package kolvex."""
+the library path): python test_kolvex.py VERSION KOLVEX_C_H LIBRARY_PATH
+TABLE OLD_LIBRARY_PATH (one that reports an older version), with the
+installed package kolvex."""
 import os
 import re
 import subprocess
@@ -11,7 +12,7 @@ import unittest
 
 import kolvex
 
-VERSION, HEADER, LIBRARY, TABLE = sys.argv[1:5]
+VERSION, HEADER, LIBRARY, TABLE, OLD = sys.argv[1:6]
 
 
 def without_time(record):
@@ -124,7 +125,10 @@ class Library(unittest.TestCase):
             ("a library that cannot be loaded", {"KOLVEX_LIBRARY": "/nonexistent/libkolvex.so.1"},
              r"^OSError kolvex: cannot load /nonexistent/libkolvex\.so\.1 .*KOLVEX_LIBRARY"),
             ("no library on the search path", {"LD_LIBRARY_PATH": ""},
-             r"^OSError kolvex: cannot load libkolvex\.so\.1 .*KOLVEX_LIBRARY"),
+             r"^OSError kolvex: cannot load /\S*/kolvex/libkolvex\.so \(.*\), nor libkolvex\.so\.1 .*KOLVEX_LIBRARY"),
+            ("a library older than the module", {"KOLVEX_LIBRARY": OLD},
+             r"^OSError kolvex: %s is kolvex 1\.0\.0, older than this module \(%s\); .*KOLVEX_LIBRARY"
+             % (re.escape(OLD), re.escape(VERSION))),
             ("a library without the C interface", {"KOLVEX_LIBRARY": "libc.so.6"},
              r"^OSError kolvex: cannot load libc\.so\.6 .*KOLVEX_LIBRARY"),
         ]:

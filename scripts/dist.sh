@@ -1,0 +1,218 @@
+#!/usr/bin/env bash
+# One package per language, each holding the library for Linux x86-64 and
+# arm64 and Windows x64 and x86 in its ecosystem's own layout, written into
+# OUTPUT_DIR (default dist/):
+#   kolvex-VERSION.jar            classes (Java 8) and linux-x86-64/, linux-aarch64/,
+#                                 win32-x86-64/, win32-x86/ (JNA's resource layout)
+#   kolvex-VERSION.tgz            npm pack: prebuilds/{linux-x64,linux-arm64,win32-x64,win32-ia32}/
+#   kolvex-VERSION-py3-none-PLATFORM.whl   one wheel per platform, the library beside the module
+#   Kolvex.VERSION.nupkg          lib/netstandard2.0/Kolvex.dll, runtimes/<rid>/native/
+#   scripts/dist.sh [OUTPUT_DIR]
+# The libraries come from the test command's build trees when they hold one:
+# KOLVEX_BUILD_DIR (default build), KOLVEX_ARM64_BUILD_DIR (build-arm64),
+# KOLVEX_WINDOWS_BUILD_DIR (build-windows), KOLVEX_WINDOWS_X86_BUILD_DIR
+# (build-windows-x86). A missing one is built here, the library alone, in
+# build-dist/PLATFORM. Installs what it needs when missing (as root).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+src=$PWD
+mkdir -p "${1:-dist}"
+out=$(cd "${1:-dist}" && pwd)
+version=$(sed -n 's/^project(kolvex VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+jobs=${KOLVEX_JOBS:-2}
+
+scripts/install-deps.sh cmake make g++ binutils g++-aarch64-linux-gnu binutils-aarch64-linux-gnu \
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix default-jdk-headless libjna-java mono-mcs \
+  python3 python3-pip python3-setuptools python3-wheel
+command -v node >/dev/null && command -v npm >/dev/null || scripts/install-deps.sh nodejs npm
+jna=/usr/share/java/jna.jar
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# native PLATFORM TREE FILE TOOLCHAIN: the library of a build tree, or of
+# build-dist/PLATFORM, built here with the toolchain file when missing.
+native() {
+  local tree=$2
+  if [ ! -f "$tree/$3" ]; then
+    tree=build-dist/$1
+    local toolchain=()
+    [ -z "$4" ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE="$src/cmake/toolchains/$4")
+    echo "dist: building the library for $1 in $tree" >&2
+    cmake -S . -B "$tree" "${toolchain[@]}" -DKOLVEX_BUILD_TESTS=OFF -DKOLVEX_BUILD_BENCHMARKS=OFF \
+      -DKOLVEX_WARNINGS_AS_ERRORS=ON >/dev/null
+    cmake --build "$tree" --target "$(case $3 in *.dll) echo kolvex_dll ;; *) echo kolvex ;; esac)" -j"$jobs" >/dev/null
+  fi
+  echo "$(cd "$tree" && pwd)/$3"
+}
+
+# The four libraries under their platforms' names, the Linux ones stripped
+# (the Windows build strips its DLL itself).
+mkdir -p "$work/natives"/{linux-x64,linux-arm64,win-x64,win-x86}
+strip --strip-unneeded -o "$work/natives/linux-x64/libkolvex.so" \
+  "$(native linux-x64 "${KOLVEX_BUILD_DIR:-build}" linux/libkolvex.so.1 "")"
+aarch64-linux-gnu-strip --strip-unneeded -o "$work/natives/linux-arm64/libkolvex.so" \
+  "$(native linux-arm64 "${KOLVEX_ARM64_BUILD_DIR:-build-arm64}" linux/libkolvex.so.1 aarch64-linux-gnu.cmake)"
+cp "$(native win-x64 "${KOLVEX_WINDOWS_BUILD_DIR:-build-windows}" windows/kolvex.dll mingw-w64-x86_64.cmake)" \
+  "$work/natives/win-x64/"
+cp "$(native win-x86 "${KOLVEX_WINDOWS_X86_BUILD_DIR:-build-windows-x86}" windows/kolvex.dll mingw-w64-i686.cmake)" \
+  "$work/natives/win-x86/"
+# natives_as DIR A B C D: the four libraries under DIR/A ... DIR/D, in the
+# order linux-x64, linux-arm64, win-x64, win-x86.
+natives_as() {
+  local dir=$1 platform
+  shift
+  for platform in linux-x64 linux-arm64 win-x64 win-x86; do
+    mkdir -p "$dir/$1"
+    cp "$work/natives/$platform"/* "$dir/$1/"
+    shift
+  done
+}
+rm -f "$out"/kolvex-"$version".jar "$out"/kolvex-"$version".tgz "$out"/kolvex-"$version"-*.whl \
+  "$out"/Kolvex."$version".nupkg
+
+# Java: the classes for Java 8 and later, the natives where JNA looks for
+# them on the class path.
+mkdir -p "$work/java"
+javac -Xlint:all -Werror --release 8 -cp "$jna" -d "$work/java" bindings/java/kolvex/*.java
+natives_as "$work/java" linux-x86-64 linux-aarch64 win32-x86-64 win32-x86
+printf 'Automatic-Module-Name: kolvex\nImplementation-Title: kolvex\nImplementation-Version: %s\n' "$version" \
+  >"$work/manifest"
+cp LICENSE "$work/java/"
+jar --create --file "$out/kolvex-$version.jar" --manifest "$work/manifest" -C "$work/java" .
+
+# Node: npm pack of a copy with the natives under prebuilds/.
+tar -C bindings --exclude=node_modules --exclude=prebuilds -cf - node | tar -C "$work" -xf -
+natives_as "$work/node/prebuilds" linux-x64 linux-arm64 win32-x64 win32-ia32
+(cd "$work/node" && npm pack --pack-destination "$out" --no-audit --no-fund --loglevel=error >/dev/null)
+
+# C#: the assembly, built with mono's mcs, and the natives by runtime
+# identifier, in a package as NuGet writes one (a zip with the .nuspec, the
+# part types and the relationship to the manifest).
+mkdir -p "$work/nupkg/lib/netstandard2.0"
+mcs -target:library -warnaserror -out:"$work/nupkg/lib/netstandard2.0/Kolvex.dll" bindings/dotnet/*.cs
+natives_as "$work/nupkg/runtimes" linux-x64/native linux-arm64/native win-x64/native win-x86/native
+cp LICENSE "$work/nupkg/"
+
+# Python: the pure wheel, then one wheel per platform with its native beside
+# the module.
+/usr/bin/python3 -m pip wheel --quiet --no-build-isolation --no-index --no-deps -w "$work/wheel" ./bindings/python
+/usr/bin/python3 - "$work" "$out" "$version" <<'EOF'
+import base64, hashlib, os, re, subprocess, sys, zipfile
+
+work, out, version = sys.argv[1:4]
+
+
+def add(archive, name, data):
+    info = zipfile.ZipInfo(name, date_time=(2020, 1, 1, 0, 0, 0))
+    info.external_attr = 0o644 << 16
+    archive.writestr(info, data, zipfile.ZIP_DEFLATED)
+
+
+# NuGet's layout: the manifest, the part types, the relationship to it.
+nuspec = """<?xml version="1.0" encoding="utf-8"?>
+<package xmlns="http://schemas.microsoft.com/packaging/2013/05/nuspec.xsd">
+  <metadata>
+    <id>Kolvex</id>
+    <version>%s</version>
+    <authors>kolvex developers</authors>
+    <license type="expression">Apache-2.0</license>
+    <description>The kolvex terminal identity collector, with its library for Linux x64 and arm64 and Windows x64 and x86</description>
+    <dependencies>
+      <group targetFramework=".NETStandard2.0" />
+    </dependencies>
+  </metadata>
+</package>
+""" % version
+types = """<?xml version="1.0" encoding="utf-8"?>
+<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">
+  <Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml" />
+  <Default Extension="nuspec" ContentType="application/octet" />
+  <Default Extension="dll" ContentType="application/octet" />
+  <Default Extension="so" ContentType="application/octet" />
+  <Default Extension="txt" ContentType="application/octet" />
+  <Override PartName="/LICENSE" ContentType="application/octet" />
+</Types>
+"""
+rels = """<?xml version="1.0" encoding="utf-8"?>
+<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">
+  <Relationship Type="http://schemas.microsoft.com/packaging/2010/07/manifest" Target="/Kolvex.nuspec" Id="R1" />
+</Relationships>
+"""
+with zipfile.ZipFile(os.path.join(out, "Kolvex.%s.nupkg" % version), "w") as nupkg:
+    add(nupkg, "_rels/.rels", rels)
+    add(nupkg, "Kolvex.nuspec", nuspec)
+    add(nupkg, "[Content_Types].xml", types)
+    root = os.path.join(work, "nupkg")
+    for folder, _, files in sorted(os.walk(root)):
+        for f in sorted(files):
+            path = os.path.join(folder, f)
+            with open(path, "rb") as data:
+                add(nupkg, os.path.relpath(path, root), data.read())
+
+# The newest symbol versions that manylinux_2_GLIBC promises, from its
+# oldest distributions' C++ runtimes.
+BASELINES = [
+    (17, {"GLIBCXX": (3, 4, 19), "CXXABI": (1, 3, 7), "GCC": (4, 8, 0)}),
+    (24, {"GLIBCXX": (3, 4, 22), "CXXABI": (1, 3, 10), "GCC": (4, 8, 0)}),
+    (28, {"GLIBCXX": (3, 4, 25), "CXXABI": (1, 3, 11), "GCC": (7, 0, 0)}),
+    (34, {"GLIBCXX": (3, 4, 29), "CXXABI": (1, 3, 13), "GCC": (7, 0, 0)}),
+]
+# What every manylinux system has.
+SYSTEM_LIBRARIES = {
+    "libc.so.6", "libm.so.6", "libdl.so.2", "librt.so.1", "libpthread.so.0", "libgcc_s.so.1",
+    "libstdc++.so.6", "libutil.so.1", "libresolv.so.2", "ld-linux-x86-64.so.2", "ld-linux-aarch64.so.1",
+}
+
+
+def linux_tag(library, arch):
+    # manylinux_2_N as far as the library's needed libraries and symbol
+    # versions show; linux_ARCH otherwise.
+    dynamic = subprocess.run(["readelf", "-dW", library], capture_output=True, text=True, check=True).stdout
+    needed = set(re.findall(r"\(NEEDED\)\s+Shared library: \[(.*)\]", dynamic))
+    versions = subprocess.run(["readelf", "-VW", library], capture_output=True, text=True, check=True).stdout
+    newest = {}
+    for kind, number in re.findall(r"Name: ([A-Z]+)_([0-9.]+)", versions):
+        newest[kind] = max(newest.get(kind, ()), tuple(int(n) for n in number.split(".")))
+    glibc = newest.pop("GLIBC", (2, 17))
+    cxx = next((minor for minor, limits in BASELINES
+                if all(kind in limits and v <= limits[kind] for kind, v in newest.items())), None)
+    if not needed <= SYSTEM_LIBRARIES or cxx is None or glibc[0] != 2:
+        print("dist: %s: needs %s, symbol versions %s: linux_%s" % (library, sorted(needed), newest, arch))
+        return "linux_" + arch
+    return "manylinux_2_%d_%s" % (max(17, glibc[1], cxx), arch)
+
+
+def record_line(name, data):
+    digest = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=").decode()
+    return "%s,sha256=%s,%d\n" % (name, digest, len(data))
+
+
+pure = os.path.join(work, "wheel", "kolvex-%s-py3-none-any.whl" % version)
+natives = os.path.join(work, "natives")
+for platform, native in [("linux-x64", "libkolvex.so"), ("linux-arm64", "libkolvex.so"),
+                         ("win-x64", "kolvex.dll"), ("win-x86", "kolvex.dll")]:
+    library = os.path.join(natives, platform, native)
+    tag = {"win-x64": "win_amd64", "win-x86": "win32"}.get(platform) or linux_tag(
+        library, {"linux-x64": "x86_64", "linux-arm64": "aarch64"}[platform])
+    info = "kolvex-%s.dist-info/" % version
+    records = []
+    with zipfile.ZipFile(pure) as source, \
+            zipfile.ZipFile(os.path.join(out, "kolvex-%s-py3-none-%s.whl" % (version, tag)), "w") as wheel:
+        with open(library, "rb") as f:
+            members = [("kolvex/" + native, f.read())]
+        for name in source.namelist():
+            data = source.read(name)
+            if name == info + "WHEEL":
+                data = re.sub(rb"Root-Is-Purelib: true", b"Root-Is-Purelib: false", data)
+                data = re.sub(rb"Tag: py3-none-any", b"Tag: py3-none-" + tag.encode(), data)
+            if name != info + "RECORD":
+                members.append((name, data))
+        for name, data in members:
+            add(wheel, name, data)
+            records.append(record_line(name, data))
+        add(wheel, info + "RECORD", "".join(records) + info + "RECORD,,\n")
+EOF
+echo "dist: kolvex $version in $out"
+(cd "$out" && ls -l kolvex-"$version".jar kolvex-"$version".tgz kolvex-"$version"-*.whl Kolvex."$version".nupkg |
+  awk '{print $5, $NF}')
