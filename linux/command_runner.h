@@ -12,18 +12,6 @@ namespace kolvex {
 // The capture buffers the tool probes use, and the most a capture holds.
 constexpr std::size_t kCaptureCapacity = 1024;
 
-// The process group in a line of /proc/PID/stat; -1 when it has none.
-pid_t GroupFromStat(const char* stat);
-
-// The fields of a line of /proc/PID/stat the runner uses to end a command.
-struct ProcStat {
-  char state = 0;  // 'Z' for a zombie
-  pid_t parent = -1;
-  pid_t group = -1;
-};
-// False when the line does not hold them.
-bool ParseProcStat(const char* stat, ProcStat* fields);
-
 // The folders a privileged process lets its tools be found in: a writable
 // folder on a root service's PATH must not decide what runs as root.
 constexpr char kSystemToolPath[] = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
@@ -72,7 +60,8 @@ struct CommandOutcome {
 // does. Nothing of the command outlives the call: when reading stops early
 // or the deadline passes, the members of the group are ended children
 // first, so that each is reaped by its own parent, and then the shell; the
-// shell is reaped unless someone else already did.
+// shell is reaped unless someone else already did, and so is what the end
+// of the group hands a caller that is a child subreaper (process_group.h).
 CommandOutcome RunCommand(const char* command, char* out, int timeoutMs);
 
 }  // namespace kolvex

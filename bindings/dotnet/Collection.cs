@@ -42,7 +42,7 @@ namespace Kolvex
         readonly byte[] recordBytes;
         readonly byte[] header;
 
-        /// <summary>The record as text: ASCII but for a host name, which may be UTF-8 (else GBK).</summary>
+        /// <summary>The record as text: each item's bytes read as UTF-8 (U+FFFD for what is not).</summary>
         public string Record { get; private set; }
 
         /// <summary>The record's bytes as collected (a copy).</summary>
@@ -71,8 +71,8 @@ namespace Kolvex
         // what is not a record.
         internal Collection(byte[] record, Missing? missing, byte[] header, string explanation)
         {
-            // Split the bytes first: decoding a cut UTF-8 character or GBK text
-            // before splitting could swallow an '@'.
+            // Split the bytes first: decoding a cut UTF-8 character before
+            // splitting could swallow an '@'.
             // An empty item is one without bytes, whatever a decoder makes of
             // the others.
             var values = new List<string>();
@@ -104,44 +104,31 @@ namespace Kolvex
             return Record;
         }
 
-        static readonly Encoding StrictUtf8 = new UTF8Encoding(false, true);
-        static readonly Encoding Gbk = FindGbk();
-
-        static string Decode(byte[] bytes, int start, int count)
+        // One item's bytes as UTF-8: one U+FFFD for each maximal subpart of
+        // an invalid sequence, a BOM kept as U+FEFF. Decoded here, for the
+        // decoders of mono and .NET Framework place U+FFFD otherwise.
+        internal static string Decode(byte[] bytes, int start, int count)
         {
-            try
+            var text = new StringBuilder(count);
+            int end = start + count;
+            for (int i = start; i < end;)
             {
-                return StrictUtf8.GetString(bytes, start, count);
-            }
-            catch (DecoderFallbackException)
-            {
-                return (Gbk ?? Encoding.UTF8).GetString(bytes, start, count);
-            }
-        }
-
-        // Code page 936: built into .NET Framework and mono (with its CJK
-        // encodings); .NET 5 and later carry it in System.Text.Encoding.CodePages,
-        // registered here. Without it such an item decodes with replacement
-        // characters (RecordBytes keeps it).
-        static Encoding FindGbk()
-        {
-            for (int attempt = 0; attempt < 2; attempt++)
-            {
-                try
+                int b = bytes[i++];
+                // The trailing bytes a lead byte needs, and the range of the first.
+                int need = b >= 0xc2 && b <= 0xdf ? 1 : b >= 0xe0 && b <= 0xef ? 2 : b >= 0xf0 && b <= 0xf4 ? 3 : 0;
+                int low = b == 0xe0 ? 0xa0 : b == 0xf0 ? 0x90 : 0x80;
+                int high = b == 0xed ? 0x9f : b == 0xf4 ? 0x8f : 0xbf;
+                int code = b < 0x80 ? b : b & (0x3f >> need);
+                int got = 0;
+                for (; got < need && i < end && bytes[i] >= low && bytes[i] <= high; got++)
                 {
-                    return Encoding.GetEncoding(936);
+                    code = code << 6 | (bytes[i++] & 0x3f);
+                    low = 0x80;
+                    high = 0xbf;
                 }
-                catch (Exception)
-                {
-                }
-                Type type = Type.GetType("System.Text.CodePagesEncodingProvider, System.Text.Encoding.CodePages");
-                var instance = type == null ? null : type.GetProperty("Instance");
-                var provider = instance == null ? null : instance.GetValue(null, null) as EncodingProvider;
-                if (provider == null)
-                    break;
-                Encoding.RegisterProvider(provider);
+                text.Append(char.ConvertFromUtf32(b < 0x80 || (need > 0 && got == need) ? code : 0xfffd));
             }
-            return null;
+            return text.ToString();
         }
     }
 

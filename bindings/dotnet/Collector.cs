@@ -17,7 +17,7 @@ namespace Kolvex
     {
         const int RecordSize = 256;         // KOLVEX_RECORD_SIZE
         const int HeaderSize = 8;           // KOLVEX_HEADER_SIZE
-        const int ExplanationSize = 24576;  // KOLVEX_EXPLANATION_SIZE
+        internal const int ExplanationSize = 24576;  // KOLVEX_EXPLANATION_SIZE
 
         /// <summary>Runs one collection; with explain, Explanation tells where each item came from.</summary>
         /// <exception cref="KolvexException">The library returned an error code.</exception>
@@ -52,7 +52,7 @@ namespace Kolvex
             return Parse(Encoding.UTF8.GetBytes(record));
         }
 
-        /// <summary>As Parse(string), for a record's bytes (UTF-8 or GBK items).</summary>
+        /// <summary>As Parse(string), for a record's bytes (each item read as UTF-8).</summary>
         public static Collection Parse(byte[] record)
         {
             if (record == null)

@@ -33,11 +33,13 @@ namespace Kolvex
             get { return Environment.OSVersion.Platform == PlatformID.Win32NT; }
         }
 
-        Native(IntPtr handle, string name)
+        static readonly string[] Symbols = { "kolvex_collect", "kolvex_collect_explained", "kolvex_version" };
+
+        Native(IntPtr handle)
         {
-            Collect = Function<CollectFunction>(handle, name, "kolvex_collect");
-            CollectExplained = Function<CollectExplainedFunction>(handle, name, "kolvex_collect_explained");
-            Version = Function<VersionFunction>(handle, name, "kolvex_version");
+            Collect = Function<CollectFunction>(handle, Symbols[0]);
+            CollectExplained = Function<CollectExplainedFunction>(handle, Symbols[1]);
+            Version = Function<VersionFunction>(handle, Symbols[2]);
         }
 
         // The library, opened on first use; a failed load is tried again on
@@ -52,24 +54,33 @@ namespace Kolvex
                     if (string.IsNullOrEmpty(name))
                         name = Windows ? "kolvex.dll" : "libkolvex.so.1";
                     IntPtr handle = Windows ? LoadLibraryW(name) : dlopen(name, RtldNow);
-                    if (handle == IntPtr.Zero)
+                    string absent = handle == IntPtr.Zero ? null
+                                    : Array.Find(Symbols, symbol => Address(handle, symbol) == IntPtr.Zero);
+                    if (handle == IntPtr.Zero || absent != null)
                     {
-                        string why = Windows ? "Windows error " + Marshal.GetLastWin32Error() : Text(dlerror());
+                        string why = absent != null ? "it has no " + absent
+                                     : Windows ? "Windows error " + Marshal.GetLastWin32Error() : Text(dlerror());
+                        if (absent != null && Windows)
+                            FreeLibrary(handle);
+                        else if (absent != null)
+                            dlclose(handle);
                         throw new DllNotFoundException("kolvex: cannot load " + name + " (" + why +
-                                                       "); the environment variable KOLVEX_LIBRARY names the library's file");
+                                                       "); install it, or set KOLVEX_LIBRARY to its path");
                     }
-                    loaded = new Native(handle, name);
+                    loaded = new Native(handle);
                 }
                 return loaded;
             }
         }
 
-        static T Function<T>(IntPtr handle, string name, string symbol)
+        static IntPtr Address(IntPtr handle, string symbol)
         {
-            IntPtr address = Windows ? GetProcAddress(handle, symbol) : dlsym(handle, symbol);
-            if (address == IntPtr.Zero)
-                throw new EntryPointNotFoundException("kolvex: " + name + " has no " + symbol);
-            return Marshal.GetDelegateForFunctionPointer<T>(address);
+            return Windows ? GetProcAddress(handle, symbol) : dlsym(handle, symbol);
+        }
+
+        static T Function<T>(IntPtr handle, string symbol)
+        {
+            return Marshal.GetDelegateForFunctionPointer<T>(Address(handle, symbol));
         }
 
         // NUL-terminated ASCII text owned by the library.
@@ -89,6 +100,9 @@ namespace Kolvex
         [DllImport("libdl.so.2", CallingConvention = CallingConvention.Cdecl)]
         static extern IntPtr dlerror();
 
+        [DllImport("libdl.so.2", CallingConvention = CallingConvention.Cdecl)]
+        static extern int dlclose(IntPtr handle);
+
         [DllImport("kernel32.dll", CallingConvention = CallingConvention.Winapi, CharSet = CharSet.Unicode,
                    SetLastError = true)]
         static extern IntPtr LoadLibraryW(string file);
@@ -96,5 +110,8 @@ namespace Kolvex
         [DllImport("kernel32.dll", CallingConvention = CallingConvention.Winapi, CharSet = CharSet.Ansi,
                    ExactSpelling = true)]
         static extern IntPtr GetProcAddress(IntPtr module, string symbol);
+
+        [DllImport("kernel32.dll", CallingConvention = CallingConvention.Winapi)]
+        static extern bool FreeLibrary(IntPtr module);
     }
 }

@@ -65,23 +65,9 @@ class KolvexError extends Error {
   }
 }
 
-const utf8 = new TextDecoder('utf-8', { fatal: true });
-let gbk = null;
-try {
-  gbk = new TextDecoder('gbk');
-} catch (e) {
-  // A Node built without full ICU knows no GBK: such bytes read as U+FFFD.
-}
-
-// One item's bytes: ASCII but for a host name, which the collector
-// keeps in UTF-8; anything else is read as GBK, the collector's code page.
-function decodeItem(bytes) {
-  try {
-    return utf8.decode(bytes);
-  } catch (e) {
-    return gbk ? gbk.decode(bytes) : Buffer.from(bytes).toString('latin1').replace(/[^\x00-\x7f]/g, '\ufffd');
-  }
-}
+// One item's bytes as UTF-8: one U+FFFD for each maximal subpart of an
+// invalid sequence, a BOM kept as U+FEFF.
+const utf8 = new TextDecoder('utf-8', { ignoreBOM: true });
 
 // Splits on the separator's byte before decoding anything, so that no
 // multi-byte decoding can take an '@' into a character.
@@ -90,7 +76,7 @@ function splitItems(bytes) {
   let start = 0;
   for (let i = 0; i <= bytes.length; i++) {
     if (i === bytes.length || bytes[i] === SEPARATOR) {
-      values.push(decodeItem(bytes.subarray(start, i)));
+      values.push(utf8.decode(bytes.subarray(start, i)));
       start = i + 1;
     }
   }
@@ -145,20 +131,21 @@ let library = null;
 function load() {
   if (library) return library;
   const name = process.env.KOLVEX_LIBRARY || (process.platform === 'win32' ? 'kolvex.dll' : 'libkolvex.so.1');
-  let lib;
+  let lib = null;
   try {
     lib = koffi.load(name);
-  } catch (e) {
+    // koffi's default convention is cdecl, the C interface's on every platform.
+    library = {
+      collect: lib.func('int kolvex_collect(uint8_t *record, size_t record_size, uint8_t *header)'),
+      explained: lib.func('int kolvex_collect_explained(uint8_t *record, size_t record_size, uint8_t *header, ' +
+        'uint8_t *explanation, size_t explanation_size)'),
+      version: lib.func('const char *kolvex_version(void)'),
+    };
+  } catch (e) { // no such file, or not the C interface
+    if (lib) lib.unload();
     throw new Error(`kolvex: cannot load ${name} (${e.message}); install it, or set KOLVEX_LIBRARY to its path`,
       { cause: e });
   }
-  // koffi's default convention is cdecl, the C interface's on every platform.
-  library = {
-    collect: lib.func('int kolvex_collect(uint8_t *record, size_t record_size, uint8_t *header)'),
-    explained: lib.func('int kolvex_collect_explained(uint8_t *record, size_t record_size, uint8_t *header, ' +
-      'uint8_t *explanation, size_t explanation_size)'),
-    version: lib.func('const char *kolvex_version(void)'),
-  };
   return library;
 }
 
@@ -212,4 +199,5 @@ module.exports = {
   Collection, KolvexError, Missing, LINUX_ITEMS, WINDOWS_ITEMS,
   collect, collectAsync, parse, version,
   _run: run, // for the binding's tests: record sizes the library rejects
+  _sizes: { RECORD: RECORD_SIZE, HEADER: HEADER_SIZE, EXPLANATION: EXPLANATION_SIZE }, // and the buffers'
 };

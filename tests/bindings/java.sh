@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Java binding (bindings/java/): its sources built on their own into
 # kolvex.jar with javac and jar over Debian's JNA, its tests against the
-# build's libkolvex.so.1 (errors, parse, threads, a failed load), then its row
+# build's libkolvex.so.1 (errors, parse, threads, failed loads), then its row
 # on the stand-in machine. Not as root the machine row is skipped (said); as
 # root a skip fails.
 #   tests/bindings/java.sh BUILD
@@ -25,8 +25,12 @@ javac -Xlint:all -Werror -cp "$out/kolvex.jar:$jna" -d "$out/tests" "$here/java/
 
 classpath="kolvex.jar:tests:$jna"
 version=$(sed -n 's/^project(kolvex VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
-(cd "$out" && KOLVEX_LIBRARY="$build/linux/libkolvex.so.1" java -cp "$classpath" kolvex.KolvexTest test "$version")
-(cd "$out" && KOLVEX_LIBRARY="$work/none/libkolvex.so.1" java -cp "$classpath" kolvex.KolvexTest unloadable)
+# A KOLVEX_LIBRARY set but empty is as if unset: the library search finds it.
+(cd "$out" && KOLVEX_LIBRARY= LD_LIBRARY_PATH="$build/linux" java -cp "$classpath" kolvex.KolvexTest test "$version" \
+  "$src/include/kolvex/kolvex_c.h" "$here/record_bytes.tsv")
+for library in "$work/none/libkolvex.so.1" libc.so.6; do
+  (cd "$out" && KOLVEX_LIBRARY=$library java -cp "$classpath" kolvex.KolvexTest unloadable)
+done
 
 status=0
 bash "$here/machine.sh" "$build" "$out" java -- java -cp "$classpath" kolvex.KolvexTest machine || status=$?

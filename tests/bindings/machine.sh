@@ -13,7 +13,8 @@
 #   record=<the record of one collect()>
 #   missing=<its flags, decimal>
 #   header=<its 8-byte status header, 16 hex digits>
-#   threads=<how many of 4 concurrent collections returned a record>
+#   threads=<how many of 4 concurrent collections returned the same record
+#            as the first, but for the time>
 # The record must equal the program's but for the time, the flags the ones
 # the program's explanation names. Exit 77 (skip) when not root.
 set -euo pipefail
@@ -99,7 +100,7 @@ grep -qx "missing=$missing" "$work/client.out" || fail "flags differ from the pr
 status_char=30
 [ "$missing" = 0 ] || status_char=33
 grep -qE "^header=01${status_char}[0-9a-f]{12}$" "$work/client.out" || fail "status header"
-grep -qx 'threads=4' "$work/client.out" || fail "not every concurrent collection returned a record"
+grep -qx 'threads=4' "$work/client.out" || fail "not every concurrent collection returned the same record"
 expected_lines=$'record=\nmissing=\nheader=\nthreads='
 [ "$(sed 's/=.*/=/' "$work/client.out")" = "$expected_lines" ] ||
   fail "standard output holds more than the client's lines: $(head -c 300 "$work/client.out")"

@@ -26,6 +26,8 @@ done
 
 tar -C "$src/bindings" --exclude=node_modules -cf - node | tar -C "$work" -xf -
 (cd "$work/node" && npm ci "${npm_quiet[@]}" >/dev/null && npm pack --pack-destination "$work" "${npm_quiet[@]}" >/dev/null)
+tar -xzOf "$work/kolvex-$version.tgz" package/LICENSE | cmp -s - "$src/LICENSE" ||
+  { echo "FAIL: node: the package does not ship the project's LICENSE"; exit 1; }
 mkdir "$work/app"
 cp "$here/node/test.js" "$here/node/machine_client.js" "$work/app/"
 (cd "$work/app" && npm init -y >/dev/null && npm install "${npm_quiet[@]}" "$work/kolvex-$version.tgz" >/dev/null)
@@ -35,8 +37,13 @@ cp "$here/node/test.js" "$here/node/machine_client.js" "$work/app/"
 cp "$here/node/types.ts" "$work/app/"
 (cd "$work/app" && "$work/node/node_modules/.bin/tsc" --noEmit --strict --module commonjs --types node \
   --typeRoots "$work/node/node_modules/@types" types.ts) || { echo "FAIL: node: index.d.ts"; exit 1; }
-(cd "$work/app" && LD_LIBRARY_PATH="$build/linux" node test.js "$version" "$src/include/kolvex/kolvex_c.h" \
-  "$build/linux/libkolvex.so.1")
+# In a time zone where the local hour is 0: a zero byte among the status
+# header's clock fields.
+hour=$((10#$(date -u +%H)))
+zone=Etc/GMT+$hour
+[ "$hour" -le 12 ] || zone=Etc/GMT-$((24 - hour))
+(cd "$work/app" && TZ=$zone LD_LIBRARY_PATH="$build/linux" node test.js "$version" "$src/include/kolvex/kolvex_c.h" \
+  "$build/linux/libkolvex.so.1" "$here/record_bytes.tsv")
 
 status=0
 "$here/machine.sh" "$build" "$work/app" node -- node machine_client.js || status=$?

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Python binding (bindings/python) as its users get it: an ordinary user
 # (nobody, when run as root) builds the wheel offline from a read-only copy
-# of the binding and installs it into a fresh venv; then the binding's own
+# of the binding, with pip's build isolation (setuptools and wheel from
+# Debian's wheels), and installs it into a fresh venv; then the binding's own
 # cases (tests/bindings/python/test_kolvex.py) against the real
 # libkolvex.so.1 of BUILD, and its row on the stand-in machine.
 #   tests/bindings/python.sh BUILD
@@ -9,7 +10,8 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 src=$(cd "$here/../.." && pwd)
-"$src/scripts/install-deps.sh" python3 python3-venv python3-pip python3-setuptools python3-wheel
+"$src/scripts/install-deps.sh" python3 python3-venv python3-pip python3-setuptools python3-wheel \
+  python3-setuptools-whl python3-wheel-whl
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"
@@ -25,7 +27,8 @@ tar -C "$src/bindings" --exclude=build --exclude='*.egg-info' --exclude=__pycach
   tar -C "$work/src/bindings" -xf -
 chmod -R a-w,a+rX "$work/src"
 cp -L "$build/linux/libkolvex.so.1" "$work/lib/"
-cp "$here/python/test_kolvex.py" "$here/python/machine_client.py" "$src/include/kolvex/kolvex_c.h" "$work/client/"
+cp "$here/python/test_kolvex.py" "$here/python/machine_client.py" "$src/include/kolvex/kolvex_c.h" \
+  "$here/record_bytes.tsv" "$work/client/"
 chmod -R a+rX "$work/lib" "$work/client"
 as_user=()
 if [ "$(id -u)" = 0 ]; then
@@ -34,7 +37,8 @@ if [ "$(id -u)" = 0 ]; then
 fi
 "${as_user[@]}" env -i PATH=/usr/bin:/bin HOME="$work/user" bash -euo pipefail -c '
   cd "$1"
-  /usr/bin/python3 -m pip wheel --quiet --no-build-isolation --no-index --no-deps -w wheels "$2/src/bindings/python"
+  /usr/bin/python3 -m pip wheel --quiet --no-index --find-links /usr/share/python-wheels --no-deps -w wheels \
+    "$2/src/bindings/python"
   /usr/bin/python3 -m venv venv
   venv/bin/pip install --quiet --no-index wheels/kolvex-"$3"-py3-none-any.whl
   got=$(venv/bin/python -c "import importlib.metadata as m; print(m.version(\"kolvex\"))")
@@ -42,7 +46,7 @@ fi
   venv/bin/python -c "import kolvex, pathlib; assert (pathlib.Path(kolvex.__file__).parent / \"py.typed\").is_file()" ||
     { echo "FAIL: the wheel lacks py.typed"; exit 1; }
   cd "$2/client"
-  LD_LIBRARY_PATH="$2/lib" "$1/venv/bin/python" test_kolvex.py "$3" kolvex_c.h "$2/lib/libkolvex.so.1" \
+  LD_LIBRARY_PATH="$2/lib" "$1/venv/bin/python" test_kolvex.py "$3" kolvex_c.h "$2/lib/libkolvex.so.1" record_bytes.tsv \
     >"$1/test.log" 2>&1 || { cat "$1/test.log"; exit 1; }
   echo "python binding: $(grep "^Ran " "$1/test.log"): $(tail -n 1 "$1/test.log")"
 ' python "$work/user" "$work" "$version"

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "command_runner.h"
+#include "process_group.h"
 #include "cpu_id.h"
 #include "kolvex/kolvex.h"
 #include "test_support.h"

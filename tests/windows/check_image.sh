@@ -9,10 +9,15 @@
 # With kolvex.dll, also the DLL: a version resource of its own, system DLLs
 # only, exactly the three C functions exported, stripped; and in the ZIP the
 # DLL, its import libraries for mingw and MSVC, kolvex.def and kolvex_c.h;
-# the debug information of kolvex_collect in the debug ZIP.
-# Usage: check_image.sh EXE WINDRES OBJDUMP VERSION SYSTEM [BUILD_DIR CPACK [DLL SOURCE_DIR]]
+# the debug information of kolvex_collect in the debug ZIP. With the client
+# that lld-link linked against kolvex.lib, also that client: an image of the
+# build's machine importing only KERNEL32 and, from kolvex.dll, names the
+# DLL exports (a kolvex.lib with decorated x86 names links, then fails to
+# load). None of it starts a program: it holds where wine cannot run them.
+# Usage: check_image.sh EXE WINDRES OBJDUMP VERSION SYSTEM [BUILD_DIR CPACK [DLL SOURCE_DIR [LINKED]]]
 set -u
 exe=$1 windres=$2 objdump=$3 version=$4 system=$5 build=${6:-} cpack=${7:-} dll=${8:-} source=${9:-}
+linked=${10:-}
 IFS=. read -r major minor patch <<<"$version"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -46,10 +51,10 @@ case $system in
   *) echo "unknown system $system" >&2; exit 2 ;;
 esac
 system_dlls='^(KERNEL32|msvcrt|IPHLPAPI|NETAPI32|ole32|OLEAUT32|ADVAPI32|USER32|WS2_32)\.dll$'
-check_imports() {  # IMAGE OBJDUMP_OUTPUT
+check_imports() {  # IMAGE OBJDUMP_OUTPUT [ALLOWED_DLLS]
   grep -q "$magic" <<<"$2" && grep -q "file format $format\$" <<<"$2" || fail "$1: not a $machine image"
   while read -r imported; do
-    grep -qiE "$system_dlls" <<<"$imported" || fail "$1 imports $imported"
+    grep -qiE "${3:-$system_dlls}" <<<"$imported" || fail "$1 imports $imported"
   done < <(sed -n 's/^\s*DLL Name: //p' <<<"$2")
 }
 # Stripped: no debug sections and no symbol table, only a link to
@@ -73,12 +78,23 @@ if [ -n "$dll" ]; then
   check_stripped "$dll"
   grep -qx $'\tDLL' <<<"$dll_headers" || fail "kolvex.dll is not a DLL"
   exports=$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^\s*\[ *[0-9]*\] //p' <<<"$dll_headers")
-  [ "$exports" = $'kolvex_collect\nkolvex_collect_explained\nkolvex_version' ] ||
-    fail "kolvex.dll exports: $(tr '\n' ' ' <<<"$exports")"
+  def_exports=$(sed -n '/^EXPORTS/,$s/^ \+\([A-Za-z_][A-Za-z0-9_]*\).*/\1/p' "$source/windows/kolvex.def" | sort)
+  [ "$exports" = $'kolvex_collect\nkolvex_collect_explained\nkolvex_version' ] && [ "$exports" = "$def_exports" ] ||
+    fail "kolvex.dll exports: $(tr '\n' ' ' <<<"$exports"), kolvex.def: $(tr '\n' ' ' <<<"$def_exports")"
   dll_resources=$("$windres" -i "$dll" -O rc) || fail "kolvex.dll: no resources readable"
   for line in " FILEVERSION $major, $minor, $patch, 0" ' FILETYPE 0x2' \
     '      VALUE "OriginalFilename", "kolvex.dll"' "      VALUE \"ProductVersion\", \"$version\""; do
     grep -qxF -- "$line" <<<"$dll_resources" || fail "kolvex.dll version resource lacks: $line"
+  done
+fi
+
+if [ -n "$linked" ]; then
+  linked_headers=$("$objdump" -p "$linked")
+  check_imports "${linked##*/}" "$linked_headers" '^(KERNEL32|kolvex)\.dll$'
+  from_dll=$(sed -n '/^\s*DLL Name: kolvex\.dll$/,/^$/s/^\s*[0-9a-f]\+\s\+[0-9]\+\s\+\([A-Za-z_@0-9]\+\)$/\1/p' <<<"$linked_headers")
+  [ -n "$from_dll" ] || fail "${linked##*/} imports nothing from kolvex.dll"
+  for name in $from_dll; do
+    grep -qxF "$name" <<<"$exports" || fail "${linked##*/} imports $name, which kolvex.dll does not export"
   done
 fi
 

@@ -6,10 +6,11 @@
 #
 #   e2e_wine.sh MODE STANDIN_WMIC DATA_DIR SIDE [SIDE...]
 #
-# SIDE  PROGRAM,CLIENT,DLL,LINKED: what one build (x64 or x86) starts, the
-#       program, the console-less client that loads kolvex.dll by name,
-#       kolvex.dll, and the console client linked by lld-link against
-#       kolvex.lib. Every side runs on the same machine, one after another,
+# SIDE  PROGRAM,CLIENT,DLL,LINKED,LOADER: what one build (x64 or x86)
+#       starts, the program, the console-less client that loads kolvex.dll
+#       by name, kolvex.dll, and the console client linked by lld-link
+#       against kolvex.lib, and the wine loader that starts them (64-bit for
+#       x64, 32-bit for x86). Every side runs on the same machine, one after another,
 #       and passes the same checks; every further side must also give the
 #       first side's record (the time aside), explanation, flags and header.
 #
@@ -69,11 +70,12 @@ machine() {  # the machine a PE image is for, from its file header
 }
 sides=()
 for side in "$@"; do
-  IFS=, read -r program client dll linked <<<"$side"
+  IFS=, read -r program client dll linked loader <<<"$side"
   folder=$run/$(machine "$program")
   [ ! -e "$folder" ] || folder=$folder-${#sides[@]}
   sides+=("$folder")
   mkdir "$folder" "$folder/cwd"
+  printf '%s\n' "${loader:-wine}" >"$folder/loader"
   cp "$program" "$folder/kolvexforWindows.exe"
   if [ -n "$clients" ]; then
     cp "$client" "$folder/kolvex_c_client.exe"
@@ -106,12 +108,14 @@ case $mode in
 esac
 
 # Inside the sandbox: what wine's own wmic says for the CPU (asked from
-# elsewhere, before any stand-in is planted), the stand-ins planted, then
-# each side's program, started from a folder of its own, and its clients.
+# elsewhere, before any stand-in is planted, with the first side's loader),
+# the stand-ins planted, then each side's program, started from a folder of
+# its own by its side's loader, and its clients.
 # The stand-ins note their calls, and beat, in the folder they were started
 # from: system32 for an x64 caller, syswow64 for an x86 one.
 inner='wbems="$WINEPREFIX/drive_c/windows/system32/wbem $WINEPREFIX/drive_c/windows/syswow64/wbem"
-  cd / && WINEDLLOVERRIDES="mscoree,mshtml=" wine wmic CPU get ProcessorID </dev/null >"$1/cpu.wmic" 2>/dev/null
+  wine=$(cat "$3/loader")
+  cd / && WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wmic CPU get ProcessorID </dev/null >"$1/cpu.wmic" 2>/dev/null
   if [ -e "$1/wbem/wmic.exe" ]; then for w in $wbems; do cp "$1"/wbem/* "$w/"; done; fi
   calls() { for w in $wbems; do cat "$w/wmic-calls.log" 2>/dev/null; rm -f "$w/wmic-calls.log"; done; }
   beat() { cat $(for w in $wbems; do echo "$w/cpu.beat"; done) 2>/dev/null | wc -c; }
@@ -119,8 +123,9 @@ inner='wbems="$WINEPREFIX/drive_c/windows/system32/wbem $WINEPREFIX/drive_c/wind
   shift 2
   for side in "$@"; do
     cd "$side/cwd" || exit 1
+    wine=$(cat ../loader)
     start=$(date +%s%N)
-    printf "\n" | wine ../kolvexforWindows.exe $option >../out.bin 2>../err.txt; echo $? >../rc
+    printf "\n" | "$wine" ../kolvexforWindows.exe $option >../out.bin 2>../err.txt; echo $? >../rc
     echo $(( ($(date +%s%N) - start) / 1000000 )) >../took-ms
     if [ -e "$run/wbem/cpu.hang" ]; then
       before=$(beat); sleep 1; echo "$before $(beat)" >../cpu-beats
@@ -128,12 +133,12 @@ inner='wbems="$WINEPREFIX/drive_c/windows/system32/wbem $WINEPREFIX/drive_c/wind
     fi
     calls >../wbem-calls.log
     if [ -e ../kolvex_c_client.exe ]; then
-      wine ../kolvex_c_client.exe ../client.txt </dev/null >../client-out.bin 2>../client-err.txt
+      "$wine" ../kolvex_c_client.exe ../client.txt </dev/null >../client-out.bin 2>../client-err.txt
       echo $? >../client-rc
       calls >../client-calls.log
     fi
     if [ -e ../kolvex_linked_client.exe ]; then
-      wine ../kolvex_linked_client.exe </dev/null >../linked.txt 2>../linked-err.txt
+      "$wine" ../kolvex_linked_client.exe </dev/null >../linked.txt 2>../linked-err.txt
       echo $? >../linked-rc
       calls >../linked-calls.log
     fi

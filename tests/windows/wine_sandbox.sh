@@ -34,6 +34,15 @@ done
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES-mscoree,mshtml=}
 
+# The prefix is made by the 64-bit loader and served by its wineserver,
+# never through Debian's wine and wineserver commands, which take the 32-bit
+# ones where wine32 is installed: a kernel without 32-bit x86 programs starts
+# neither. The command starts its programs with the loader of their kind.
+first_found() { for f in "$@"; do command -v "$f" && return; done; echo "$1"; }
+wine64=${KOLVEX_WINE64:-$(first_found /usr/lib/wine/wine64 wine64 wine)}
+export WINESERVER=${WINESERVER:-$(first_found /usr/lib/wine/wineserver64 wineserver)}
+wineserver() { "$WINESERVER" "$@"; }
+
 if [ -z "${KOLVEX_SANDBOX_INSIDE:-}" ]; then
   if [ "$(id -u)" != 0 ] || ! unshare --mount --net --uts --fork true 2>/dev/null; then
     echo "SKIP: network, mount and UTS namespaces need root (unshare not permitted here)"
@@ -49,7 +58,7 @@ if [ -z "${KOLVEX_SANDBOX_INSIDE:-}" ]; then
     base=$(mktemp -d /tmp/kolvex-wine-base.XXXXXX)
     made_base=$base
     WINEPREFIX=$base wineserver -p </dev/null >/dev/null 2>&1
-    WINEPREFIX=$base wine wineboot </dev/null >/dev/null 2>&1
+    WINEPREFIX=$base "$wine64" wineboot </dev/null >/dev/null 2>&1
     WINEPREFIX=$base wineserver -k </dev/null >/dev/null 2>&1
     WINEPREFIX=$base wineserver -w </dev/null >/dev/null 2>&1
   fi
@@ -92,12 +101,12 @@ fi
 # A wineboot that fails (seldom, and then at once) is said, and given one
 # more try: it only prepares the prefix, nothing under test.
 wineserver -p </dev/null >/dev/null 2>&1
-if ! wine wineboot </dev/null >"$root/wineboot.log" 2>&1; then
+if ! "$wine64" wineboot </dev/null >"$root/wineboot.log" 2>&1; then
   echo "wine_sandbox: wineboot failed ($(tail -n 3 "$root/wineboot.log" | tr '\n' ' ')); once more" >&2
   wineserver -k </dev/null >/dev/null 2>&1 || true
   wineserver -w </dev/null >/dev/null 2>&1 || true
   wineserver -p </dev/null >/dev/null 2>&1
-  wine wineboot </dev/null >"$root/wineboot.log" 2>&1 ||
+  "$wine64" wineboot </dev/null >"$root/wineboot.log" 2>&1 ||
     { echo "wine_sandbox: wineboot failed twice: $(tail -n 3 "$root/wineboot.log")" >&2; exit 1; }
 fi
 trap 'wineserver -k </dev/null >/dev/null 2>&1; wineserver -w </dev/null >/dev/null 2>&1 || true' EXIT

@@ -1,10 +1,5 @@
 package kolvex;
 
-import java.nio.ByteBuffer;
-import java.nio.charset.CharacterCodingException;
-import java.nio.charset.Charset;
-import java.nio.charset.CodingErrorAction;
-import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.Collections;
@@ -23,7 +18,6 @@ public final class Collection {
   // The flag an empty item sets, by position (the type and the second
   // addresses set none).
   private static final int[] FLAGS = {0, 0x2, 0x4, 0, 0x8, 0, 0x10, 0x20, 0x40, 0x80, 0x100, 0x200};
-  private static final Charset GBK = Charset.forName("GBK");
 
   private final byte[] recordBytes;
   private final String record;
@@ -36,8 +30,8 @@ public final class Collection {
   // compute them from the empty items. Throws IllegalArgumentException for
   // what is not a record.
   Collection(byte[] record, Integer missing, byte[] header, String explanation) {
-    // Split the bytes first: decoding a cut UTF-8 character or GBK text
-    // before splitting could swallow an '@'. An empty item is one without
+    // Split the bytes first: decoding a cut UTF-8 character before
+    // splitting could swallow an '@'. An empty item is one without
     // bytes, whatever a decoder makes of the others.
     List<String> values = new ArrayList<>();
     int found = 0;
@@ -67,21 +61,31 @@ public final class Collection {
     this.explanation = explanation;
   }
 
-  // UTF-8 when the item is valid UTF-8 (a host name), else GBK.
-  private static String decode(byte[] bytes, int start, int length) {
-    try {
-      return StandardCharsets.UTF_8
-          .newDecoder()
-          .onMalformedInput(CodingErrorAction.REPORT)
-          .onUnmappableCharacter(CodingErrorAction.REPORT)
-          .decode(ByteBuffer.wrap(bytes, start, length))
-          .toString();
-    } catch (CharacterCodingException e) {
-      return new String(bytes, start, length, GBK);
+  // One item's bytes as UTF-8: one U+FFFD for each maximal subpart of an
+  // invalid sequence, a BOM kept as U+FEFF. Java's own decoder reads an
+  // encoded surrogate as one U+FFFD where the other bindings read three.
+  static String decode(byte[] bytes, int start, int length) {
+    StringBuilder text = new StringBuilder(length);
+    int end = start + length;
+    for (int i = start; i < end; ) {
+      int b = bytes[i++] & 0xff;
+      // The trailing bytes a lead byte needs, and the range of the first.
+      int need = b >= 0xc2 && b <= 0xdf ? 1 : b >= 0xe0 && b <= 0xef ? 2 : b >= 0xf0 && b <= 0xf4 ? 3 : 0;
+      int low = b == 0xe0 ? 0xa0 : b == 0xf0 ? 0x90 : 0x80;
+      int high = b == 0xed ? 0x9f : b == 0xf4 ? 0x8f : 0xbf;
+      int code = b < 0x80 ? b : b & (0x3f >> need);
+      int got = 0;
+      for (; got < need && i < end && (bytes[i] & 0xff) >= low && (bytes[i] & 0xff) <= high; got++) {
+        code = code << 6 | (bytes[i++] & 0x3f);
+        low = 0x80;
+        high = 0xbf;
+      }
+      text.appendCodePoint(b < 0x80 || (need > 0 && got == need) ? code : 0xfffd);
     }
+    return text.toString();
   }
 
-  /** The record as text: ASCII but for a host name, which may be UTF-8 (else GBK). */
+  /** The record as text: each item's bytes read as UTF-8 (U+FFFD for what is not). */
   public String record() {
     return record;
   }

@@ -3,6 +3,7 @@ package kolvex;
 import com.sun.jna.IntegerType;
 import com.sun.jna.Library;
 import com.sun.jna.Native;
+import com.sun.jna.NativeLibrary;
 import com.sun.jna.Platform;
 import com.sun.jna.Pointer;
 import java.nio.charset.StandardCharsets;
@@ -17,7 +18,7 @@ import java.util.Objects;
 public final class Kolvex {
   private static final int RECORD_SIZE = 256; // KOLVEX_RECORD_SIZE
   private static final int HEADER_SIZE = 8; // KOLVEX_HEADER_SIZE
-  private static final int EXPLANATION_SIZE = 24576; // KOLVEX_EXPLANATION_SIZE
+  static final int EXPLANATION_SIZE = 24576; // KOLVEX_EXPLANATION_SIZE
 
   private Kolvex() {}
 
@@ -47,7 +48,8 @@ public final class Kolvex {
   private static C library;
 
   // Opened on first use by its file name (JNA would map "kolvex" to libkolvex.so, the
-  // development link); a failed load is tried again on the next call.
+  // development link), its functions looked up at once; a failed load is tried again on the
+  // next call.
   private static synchronized C library() {
     if (library == null) {
       String name = System.getenv("KOLVEX_LIBRARY");
@@ -55,6 +57,12 @@ public final class Kolvex {
         name = Platform.isWindows() ? "kolvex.dll" : "libkolvex.so.1";
       }
       try {
+        // JNA keeps one NativeLibrary per name: a library without the C
+        // interface stays open once, however often it is tried.
+        NativeLibrary found = NativeLibrary.getInstance(name);
+        for (String function : new String[] {"kolvex_collect", "kolvex_collect_explained", "kolvex_version"}) {
+          found.getFunction(function);
+        }
         library = Native.load(name, C.class);
       } catch (UnsatisfiedLinkError e) {
         UnsatisfiedLinkError named =
@@ -63,7 +71,7 @@ public final class Kolvex {
                     + name
                     + " ("
                     + e.getMessage()
-                    + "); the environment variable KOLVEX_LIBRARY names the library's file");
+                    + "); install it, or set KOLVEX_LIBRARY to its path");
         named.initCause(e);
         throw named;
       }
@@ -115,7 +123,7 @@ public final class Kolvex {
     return parse(Objects.requireNonNull(record, "record").getBytes(StandardCharsets.UTF_8));
   }
 
-  /** As parse(String), for a record's bytes (UTF-8 or GBK items). */
+  /** As parse(String), for a record's bytes (each item read as UTF-8). */
   public static Collection parse(byte[] record) {
     return new Collection(Objects.requireNonNull(record, "record"), null, null, null);
   }

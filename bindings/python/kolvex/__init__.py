@@ -19,10 +19,10 @@ turns, from any thread.
 
 from __future__ import annotations
 
+import _ctypes
 import ctypes
 import enum
 import os
-import threading
 from typing import Dict, Optional, Tuple, Union
 
 __all__ = [
@@ -34,9 +34,10 @@ __all__ = [
     "version",
 ]
 
+# kolvex_c.h: KOLVEX_RECORD_SIZE, KOLVEX_HEADER_SIZE, KOLVEX_EXPLANATION_SIZE.
 RECORD_SIZE = 256
 HEADER_SIZE = 8
-EXPLANATION_SIZE = 64 * 1024
+EXPLANATION_SIZE = 24576
 
 
 class Missing(enum.IntFlag):
@@ -99,19 +100,11 @@ class KolvexError(Exception):
         super().__init__("%s (%d): %s" % (self.name, code, text))
 
 
-def _text(raw: bytes) -> str:
-    # One item: ASCII but for a host name, which the collector keeps
-    # in UTF-8; anything else is read as GBK, the collector's code page.
-    try:
-        return raw.decode("utf-8")
-    except UnicodeDecodeError:
-        return raw.decode("gbk", errors="replace")
-
-
 def _items(raw: bytes) -> Dict[str, str]:
-    # Split on the separator's byte before decoding anything, so that no
-    # multi-byte decoding takes an '@' into a character.
-    values = [_text(value) for value in raw.split(b"@")]
+    # Split on the separator's byte first, then read each item as UTF-8:
+    # one U+FFFD for each maximal invalid subpart, a BOM kept as U+FEFF
+    # (Python's "replace" does both).
+    values = [value.decode("utf-8", errors="replace") for value in raw.split(b"@")]
     names = _TERMINAL_TYPES.get(values[0])
     if names is None or len(values) != len(names):
         raise ValueError(
@@ -182,41 +175,41 @@ def parse(text: Union[str, bytes]) -> Collection:
 
 
 _library: Optional[ctypes.CDLL] = None
-_library_lock = threading.Lock()
 
 
 def _load() -> ctypes.CDLL:
+    # No lock: a child forked while another thread loads would inherit it
+    # held. Threads that load at once each open the library (the system
+    # counts the opens) and one of them is kept.
     global _library
-    with _library_lock:
-        if _library is None:
-            name = os.environ.get("KOLVEX_LIBRARY") or (
-                "kolvex.dll" if os.name == "nt" else "libkolvex.so.1"
-            )
-            try:
-                lib = ctypes.CDLL(name)
-            except OSError as e:
-                raise OSError(
-                    "kolvex: cannot load %s (%s); install it, or set KOLVEX_LIBRARY to its path"
-                    % (name, e)
-                ) from e
-            lib.kolvex_collect.argtypes = [
-                ctypes.c_char_p,
-                ctypes.c_size_t,
-                ctypes.POINTER(ctypes.c_ubyte),
-            ]
-            lib.kolvex_collect.restype = ctypes.c_int
-            lib.kolvex_collect_explained.argtypes = [
-                ctypes.c_char_p,
-                ctypes.c_size_t,
-                ctypes.POINTER(ctypes.c_ubyte),
-                ctypes.c_char_p,
-                ctypes.c_size_t,
-            ]
-            lib.kolvex_collect_explained.restype = ctypes.c_int
-            lib.kolvex_version.argtypes = []
-            lib.kolvex_version.restype = ctypes.c_char_p
-            _library = lib
+    if _library is not None:
         return _library
+    name = os.environ.get("KOLVEX_LIBRARY") or (
+        "kolvex.dll" if os.name == "nt" else "libkolvex.so.1"
+    )
+    lib = None
+    try:
+        lib = ctypes.CDLL(name)
+        collect, explained, version = (
+            lib.kolvex_collect,
+            lib.kolvex_collect_explained,
+            lib.kolvex_version,
+        )
+    except (OSError, AttributeError) as e:  # no such file, or not the C interface
+        if lib is not None and hasattr(_ctypes, "dlclose"):
+            _ctypes.dlclose(lib._handle)
+        raise OSError(
+            "kolvex: cannot load %s (%s); install it, or set KOLVEX_LIBRARY to its path"
+            % (name, e)
+        ) from e
+    collect.argtypes = [ctypes.c_char_p, ctypes.c_size_t, ctypes.POINTER(ctypes.c_ubyte)]
+    collect.restype = ctypes.c_int
+    explained.argtypes = collect.argtypes + [ctypes.c_char_p, ctypes.c_size_t]
+    explained.restype = ctypes.c_int
+    version.argtypes = []
+    version.restype = ctypes.c_char_p
+    _library = lib
+    return lib
 
 
 def _collect(explain: bool, record_size: int) -> Collection:

@@ -5,7 +5,9 @@ const kolvex = require('kolvex');
 (async () => {
   const c = kolvex.collect();
   const all = await Promise.allSettled([0, 1, 2, 3].map(() => kolvex.collectAsync()));
-  const threads = all.filter((r) => r.status === 'fulfilled' && r.value.record.startsWith('2@')).length;
+  const withoutTime = (record) => record.split('@').filter((_, i) => i !== 1).join('@');
+  const threads = all.filter((r) => r.status === 'fulfilled' &&
+    withoutTime(r.value.record) === withoutTime(c.record)).length;
   process.stdout.write(`record=${c.record}\nmissing=${c.missing}\nheader=${c.header.toString('hex')}\n` +
     `threads=${threads}\n`);
 })();

@@ -7,6 +7,11 @@ c = kolvex.collect()
 records = []
 
 
+def without_time(record):
+    items = record.split("@")
+    return items[:1] + items[2:]
+
+
 def run():
     records.append(kolvex.collect().record)
 
@@ -17,4 +22,4 @@ for t in threads:
 for t in threads:
     t.join()
 print("record=%s\nmissing=%d\nheader=%s\nthreads=%d"
-      % (c.record, c.missing, c.header.hex(), sum(r.startswith("2@") for r in records)))
+      % (c.record, c.missing, c.header.hex(), sum(without_time(r) == without_time(c.record) for r in records)))

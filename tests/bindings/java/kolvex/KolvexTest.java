@@ -1,15 +1,18 @@
 // The Java binding against the real library.
-//   java kolvex.KolvexTest test VERSION   errors, parse, threads, a collection
-//   java kolvex.KolvexTest unloadable     with KOLVEX_LIBRARY naming no file
+//   java kolvex.KolvexTest test VERSION KOLVEX_C_H RECORD_BYTES_TSV   errors, parse, threads, a collection
+//   java kolvex.KolvexTest unloadable     with KOLVEX_LIBRARY naming no library of the C interface
 //   java kolvex.KolvexTest machine        the stand-in machine's four lines
 package kolvex;
 
 import java.io.ByteArrayOutputStream;
 import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Paths;
+import java.time.LocalDateTime;
 import java.util.Arrays;
 import java.util.EnumSet;
-import java.util.List;
-import java.util.concurrent.atomic.AtomicInteger;
+import java.util.regex.Matcher;
+import java.util.regex.Pattern;
 
 public final class KolvexTest {
   private static int failures;
@@ -24,15 +27,6 @@ public final class KolvexTest {
   private static String withoutTime(String record) {
     int first = record.indexOf('@');
     return record.substring(0, first) + record.substring(record.indexOf('@', first + 1));
-  }
-
-  private static byte[] bytes(Object... parts) {
-    ByteArrayOutputStream out = new ByteArrayOutputStream();
-    for (Object p : parts) {
-      byte[] b = p instanceof String ? ((String) p).getBytes(StandardCharsets.US_ASCII) : (byte[]) p;
-      out.write(b, 0, b.length);
-    }
-    return out.toByteArray();
   }
 
   // Four collections on threads of their own; the records they returned.
@@ -50,10 +44,10 @@ public final class KolvexTest {
     return records;
   }
 
-  // A parse case: the input, an item and its value (item null: not a record), flags, item count.
-  private static Object[] row(byte[] input, String item, String value, int flags, int count) {
-    return new Object[] {input, item, value, flags, count};
-  }
+  private static final String[] NAMES = {
+    "terminal_type", "time", "ip1", "ip2", "mac1", "mac2", "device_name", "os_version", "disk_serial", "cpu_id",
+    "bios_serial", "system_disk",
+  };
 
   public static void main(String[] args) throws Exception {
     if (args[0].equals("machine")) {
@@ -66,7 +60,7 @@ public final class KolvexTest {
       System.out.println("record=" + c.record());
       System.out.println("missing=" + c.missing());
       System.out.println("header=" + header);
-      System.out.println("threads=" + Arrays.stream(records).filter(r -> r != null && r.startsWith("2@")).count());
+      System.out.println("threads=" + Arrays.stream(records).filter(r -> r != null && withoutTime(r).equals(withoutTime(c.record()))).count());
       return;
     }
     if (args[0].equals("unloadable")) {
@@ -96,54 +90,55 @@ public final class KolvexTest {
       }
     }
 
-    // Parse: records of both platforms, per-item decoding of split bytes,
-    // and what is not a record (item null: IllegalArgumentException expected).
-    byte[] gbk = {(byte) 0xd6, (byte) 0xd0, (byte) 0xce, (byte) 0xc4}; // GBK for U+4E2D U+6587
-    byte[] utf8 = {(byte) 0xe4, (byte) 0xb8, (byte) 0xad}; // UTF-8 for U+4E2D
-    List<Object[]> parses = List.of(
-        row(bytes("2@2026-03-15 09:30:12@192.168.1.23@10.20.0.7@5254001a2b3c@5254001a2b3d@build-ser@5.15.@S3Z9NB0K123456A9@57060500FFFBEBBF@"),
-            "disk_serial", "S3Z9NB0K123456A9", 0x100, 11),
-        row(bytes("1@t@@@@@h@10.0@d@c@b@C:"), "system_disk", "C:", 0x4 | 0x8, 12),
-        row(bytes("2@@@@@@@@@@"), "bios_serial", "", 0x1fe, 11),
-        row(bytes("1@@@@@@@@@@@"), "system_disk", "", 0x3fe, 12),
-        // A host name cut inside a UTF-8 character: 0xC3 '@' is one GBK character.
-        row(bytes("2@t@i@@m@@", new byte[] {(byte) 0xc3}, "@v@d@c@b"), "os_version", "v", 0, 11),
-        row(bytes("1@t@i@@m@@", utf8, "@v@", gbk, "@c@b@C:"), "disk_serial", "\u4e2d\u6587", 0, 12),
-        row(bytes(""), null, "", 0, 0),
-        row(bytes("2@t@i@@m@@h@v@d@c"), null, "", 0, 0),
-        row(bytes("2@t@i@@m@@h@v@d@c@b@C:"), null, "", 0, 0),
-        row(bytes("1@t@i@@m@@h@v@d@c@b"), null, "", 0, 0),
-        row(bytes("3@t@i@@m@@h@v@d@c@b"), null, "", 0, 0));
-    for (Object[] p : parses) {
-      byte[] input = (byte[]) p[0];
-      String item = (String) p[1];
-      String what = "parse " + Arrays.toString(input);
+    // The shared table of record bytes: parse() gives the same items and flags in every binding.
+    for (String line : Files.readAllLines(Paths.get(args[3]), StandardCharsets.US_ASCII)) {
+      if (line.startsWith("#")) {
+        continue;
+      }
+      String[] row = line.split("\t", -1);
+      ByteArrayOutputStream raw = new ByteArrayOutputStream();
+      for (int i = 0; i < row[1].length(); i++) {
+        boolean escaped = row[1].startsWith("\\x", i);
+        raw.write(escaped ? Integer.parseInt(row[1].substring(i + 2, i + 4), 16) : row[1].charAt(i));
+        i += escaped ? 3 : 0;
+      }
+      byte[] input = raw.toByteArray();
+      String want = Pattern.compile("\\\\u(....)").matcher(row[2]).replaceAll(m -> String.valueOf((char) Integer.parseInt(m.group(1), 16)));
       try {
         Collection c = Kolvex.parse(input);
-        check(item != null, what + " raises");
-        if (item == null) {
-          continue;
-        }
-        check(c.items().size() == (Integer) p[4] && c.items().get(item).equals(p[2]) && c.missing() == (Integer) p[3] && c.header() == null,
-            what + ": " + c.items().size() + " items, " + item + "=" + c.items().get(item) + ", " + c.missing());
-        check(Arrays.equals(c.recordBytes(), input) && c.record().equals(String.join("@", c.items().values())), what + ": record");
+        check(!want.equals("-") && c.record().equals(want) && c.missing() == Integer.decode(row[3]) && c.header() == null,
+            "parse " + row[0] + ": " + c.record() + " " + c.missing());
+        check(String.join(",", c.items().keySet()).equals(String.join(",", Arrays.copyOf(NAMES, input[0] == '1' ? 12 : 11)))
+                && String.join("@", c.items().values()).equals(c.record())
+                && Kolvex.parse(c.record()).record().equals(c.record())
+                && Arrays.equals(c.recordBytes(), input),
+            "parse " + row[0] + ": items");
       } catch (IllegalArgumentException e) {
-        check(item == null, what + " is a record");
+        check(want.equals("-"), "parse " + row[0] + " is a record");
       }
     }
     Collection windows = Kolvex.parse("1@t@@@m@@h\u00e9@v@d@c@@C:");
-    check(String.join(",", windows.items().keySet()).equals(
-            "terminal_type,time,ip1,ip2,mac1,mac2,device_name,os_version,disk_serial,cpu_id,bios_serial,system_disk")
-            && windows.items().get("device_name").equals("h\u00e9")
-            && windows.missingItems().equals(EnumSet.of(Missing.IP1, Missing.BIOS_SERIAL)),
-        "items in record order, text round trip, flag names");
+    check(windows.missingItems().equals(EnumSet.of(Missing.IP1, Missing.BIOS_SERIAL)), "flag names");
+    // The flags, by name and value, and the buffer sizes are the C header's.
+    String header = new String(Files.readAllBytes(Paths.get(args[2])), StandardCharsets.ISO_8859_1);
+    Matcher flags = Pattern.compile("#define KOLVEX_MISSING_(\\w+) (0x\\w+)").matcher(header);
+    int count = 0;
+    for (; flags.find(); count++) {
+      check(Missing.valueOf(flags.group(1)).value() == Integer.decode(flags.group(2)), "Missing." + flags.group(1));
+    }
+    check(count == Missing.values().length, count + " flags in the C header");
+    check(header.contains("#define KOLVEX_EXPLANATION_SIZE " + Kolvex.EXPLANATION_SIZE + "\n"), "explanation size");
 
     // A collection, explained, and four at once from threads.
+    LocalDateTime before = LocalDateTime.now().withNano(0);
     Collection one = Kolvex.collect();
+    LocalDateTime after = LocalDateTime.now();
+    byte[] h = one.header();
+    LocalDateTime at = LocalDateTime.of(2000 + h[2], h[3], h[4], h[5], h[6], h[7]);
+    check(!at.isBefore(before) && !at.isAfter(after), "header clock " + at + " not in " + before + ".." + after);
     Collection explained = Kolvex.collect(true);
     check(one.missing() == Kolvex.parse(one.record()).missing(), "flags match the empty items: " + one.record() + " " + one.missing());
-    byte[] header = one.header();
-    check(header.length == 8 && header[0] == 1 && header[1] == (one.missing() == 0 ? '0' : '3'), "status header");
+    check(h.length == 8 && h[0] == 1 && h[1] == (one.missing() == 0 ? '0' : '3'), "status header");
     check(one.explanation() == null && explained.explanation().contains("disk serial"), "explanation");
     check(withoutTime(explained.record()).equals(withoutTime(one.record())), "explained record");
     check(Arrays.stream(fourAtOnce()).allMatch(r -> r != null && withoutTime(r).equals(withoutTime(one.record()))), "four threads at once");
