@@ -10,11 +10,14 @@
 #include <chrono>
 #include <cstring>
 #include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "LinuxKolvex.h"
+#include "collection_run.h"
+#include "define.h"
 #include "test_support.h"
 #include "worked_example.h"
 
@@ -78,6 +81,26 @@ TEST(ConcurrentCallers, AProbeOnAnotherThreadStaysOutOfAnExplainedRun) {
   });
   EXPECT_EQ(Explained(), alone);
   other.join();
+}
+
+// Formatting a stamp copies the global C++ locale, which takes a lock of the
+// C++ library once a host has set a non-classic one. It waits while a fork
+// is prepared (the fork handlers hold the library-call lock), so that no
+// child starts with that lock taken by a thread it does not have.
+TEST(ConcurrentCallers, AStampWaitsWhileAForkIsPrepared) {
+  testing::ScopedClock clock(ActiveClock());
+  clock->toLocal = [](std::time_t, std::tm* local) {  // a reading without the lock
+    *local = std::tm{};
+    return true;
+  };
+  std::unique_lock<std::mutex> forking(LibraryCallLock());
+  std::future<void> stamped = std::async(std::launch::async, [] {
+    timeStick stick;
+    GetFormatTickCount(stick);
+  });
+  EXPECT_EQ(stamped.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+  forking.unlock();
+  stamped.wait();
 }
 
 // A client forking while another of its threads collects and a third reads

@@ -70,6 +70,7 @@ TEST(NormaliseItem, TrimsBeforeCutting) {
       {"b\xc3\xb6rse-b\xc3\xbcro", 9, "b\xc3\xb6rse-b"},
       {"abcdefg\xe2\x82\xac", 9, "abcdefg"},
       {"abcdef\xe2\x82\xac!", 9, "abcdef\xe2\x82\xac"},  // it ends at the width
+      {"abcdef\xf0\x9f\x98\x80", 9, "abcdef"},           // three of its four bytes fit
       {"abcdefgh\xb6\xb6", 9, "abcdefgh\xb6"},           // no character: cut at the width
   };
   for (const auto& c : cases) {

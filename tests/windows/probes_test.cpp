@@ -12,10 +12,12 @@
 #include <cstring>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "adapters.h"
 #include "command_deadline.h"
 #include "command_runner.h"
+#include "kolvex/kolvex_c.h"
 #include "test_data.h"
 #include "system_disk.h"
 #include "wmic_probes.h"
@@ -183,6 +185,33 @@ TEST(ExecuteCmdLimits, DeadlineEndsTheChildAndItsChildren) {
       CloseHandle(grandchild);
     }
   }
+}
+
+// kolvex.dll as a client loads it: two threads collecting at once take
+// turns, each getting what a collection alone gets (the time aside).
+using CollectFunction = int(KOLVEX_CALL*)(char*, size_t, unsigned char*);
+
+std::string CollectWithoutTime(CollectFunction collect) {
+  char record[KOLVEX_RECORD_SIZE] = {};
+  const int flags = collect(record, sizeof record, nullptr);
+  const std::string text(record);
+  const size_t time = text.find('@') + 1;  // the record's second item
+  return std::to_string(flags) + " " + text.substr(0, time) + text.substr(text.find('@', time));
+}
+
+TEST(DllThreads, CollectionsTakeTurns) {
+  HMODULE dll = LoadLibraryA(KOLVEX_DLL_PATH);
+  ASSERT_NE(dll, nullptr);
+  const auto collect = reinterpret_cast<CollectFunction>(
+      reinterpret_cast<void (*)()>(GetProcAddress(dll, "kolvex_collect")));
+  ASSERT_NE(collect, nullptr);
+  const std::string alone = CollectWithoutTime(collect);
+  std::string other;
+  std::thread thread([&] { other = CollectWithoutTime(collect); });
+  EXPECT_EQ(CollectWithoutTime(collect), alone);
+  thread.join();
+  EXPECT_EQ(other, alone);
+  FreeLibrary(dll);
 }
 
 // wine's own wmic: UTF-16 with a byte-order mark into a pipe.
