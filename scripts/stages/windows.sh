@@ -64,8 +64,10 @@ case ${KOLVEX_WINDOWS_X86_RUN:-auto} in
 esac
 
 # x86 first: the x64 build's end-to-end tests take its program and clients
-# where x86 programs run here.
-cmake -S . -B "$build_x86" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64-i686.cmake
+# where x86 programs run here. It is a Release build, as packagers configure
+# one, the x64 build the default type: the image check holds for both.
+cmake -S . -B "$build_x86" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64-i686.cmake \
+  -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build_x86" -j "$jobs"
 x86_sides=
 [ "$x86_run" != yes ] || x86_sides=$(cd "$build_x86" && pwd)
