@@ -27,8 +27,7 @@ grep -q "<Version>$version</Version>" "$src/bindings/dotnet/Kolvex.csproj" ||
 (cd "$out" && KOLVEX_LIBRARY= LD_LIBRARY_PATH="$build/linux" mono KolvexTests.exe test "$version" \
   "$src/include/kolvex/kolvex_c.h" "$here/record_bytes.tsv")
 # A library that reports an older version than the binding's is refused.
-printf 'const char *kolvex_version(void) { return "1.0.0"; }\nint kolvex_collect, kolvex_collect_explained;\n' |
-  cc -shared -fPIC -x c -o "$work/old.so" -
+cc -shared -fPIC -o "$work/old.so" "$here/old_library.c"
 grep -qF "internal const string BindingVersion = \"$version\";" "$src/bindings/dotnet/Native.cs" ||
   { echo "FAIL: dotnet: bindings/dotnet/Native.cs does not carry the version $version"; exit 1; }
 for library in "$work/none/libkolvex.so.1" libc.so.6 "$work/old.so"; do

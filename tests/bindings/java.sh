@@ -30,8 +30,7 @@ version=$(sed -n 's/^project(kolvex VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists
 (cd "$out" && KOLVEX_LIBRARY= LD_LIBRARY_PATH="$build/linux" java -cp "$classpath" kolvex.KolvexTest test "$version" \
   "$src/include/kolvex/kolvex_c.h" "$here/record_bytes.tsv")
 # A library that reports an older version than the binding's is refused.
-printf 'const char *kolvex_version(void) { return "1.0.0"; }\nint kolvex_collect, kolvex_collect_explained;\n' |
-  cc -shared -fPIC -x c -o "$work/old.so" -
+cc -shared -fPIC -o "$work/old.so" "$here/old_library.c"
 grep -qF "static final String VERSION = \"$version\";" "$src/bindings/java/kolvex/Kolvex.java" ||
   { echo "FAIL: java: bindings/java/kolvex/Kolvex.java does not carry the version $version"; exit 1; }
 for library in "$work/none/libkolvex.so.1" libc.so.6 "$work/old.so"; do

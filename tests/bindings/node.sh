@@ -45,8 +45,7 @@ hour=$((10#$(date -u +%H)))
 zone=Etc/GMT+$hour
 [ "$hour" -le 12 ] || zone=Etc/GMT-$((24 - hour))
 # A library that reports an older version than the binding's.
-printf 'const char *kolvex_version(void) { return "1.0.0"; }\nint kolvex_collect, kolvex_collect_explained;\n' |
-  cc -shared -fPIC -x c -o "$work/old.so" -
+cc -shared -fPIC -o "$work/old.so" "$here/old_library.c"
 (cd "$work/app" && TZ=$zone LD_LIBRARY_PATH="$build/linux" node test.js "$version" "$src/include/kolvex/kolvex_c.h" \
   "$build/linux/libkolvex.so.1" "$here/record_bytes.tsv" "$work/old.so")
 

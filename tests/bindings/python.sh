@@ -32,8 +32,7 @@ tar -C "$src/bindings" --exclude=build --exclude='*.egg-info' --exclude=__pycach
 chmod -R a-w,a+rX "$work/src"
 cp -L "$build/linux/libkolvex.so.1" "$work/lib/"
 # A library that reports an older version than the binding's.
-printf 'const char *kolvex_version(void) { return "1.0.0"; }\nint kolvex_collect, kolvex_collect_explained;\n' |
-  cc -shared -fPIC -x c -o "$work/lib/old.so" -
+cc -shared -fPIC -o "$work/lib/old.so" "$here/old_library.c"
 dist=${KOLVEX_DIST_DIR:-$src/dist}
 [ -f "$dist/kolvex-$version.jar" ] || "$src/scripts/dist.sh" "$dist" >/dev/null
 wheel=("$dist"/kolvex-"$version"-py3-none-*linux*_"$(uname -m)".whl)
