@@ -307,6 +307,18 @@ INSTANTIATE_TEST_SUITE_P(
             {"    dmidecode -t 4 | grep ID: timed out after 300 ms, value printed in time: "
              "\"0102030405060708\" (used)",
              "    dmidecode -t 1 | grep \"Serial Number\": timed out after 300 ms, no value"}},
+        // Tables the kernel published: dmidecode, whatever it would say, is
+        // not started.
+        ExplainCase{"smbios_tables_read",
+                    ENOENT,
+                    "sysfs_smbios_q35",
+                    kAnsweringDmidecode,
+                    nullptr,
+                    {"    SMBIOS tables, type 4: \"B10F0600FDFB8B07\" (used)",
+                     "    dmidecode -t 4 | grep ID: not started (the tables were read)",
+                     "    SMBIOS tables, type 1: \"VMSER-0123456789\" (used)",
+                     "    dmidecode -t 1 | grep \"Serial Number\": not started (the tables were "
+                     "read)"}},
         // A tree without firmware/dmi: root is told why, others that root would help.
         ExplainCase{"no_smbios_table",
                     ENOENT,
