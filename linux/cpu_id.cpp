@@ -24,7 +24,7 @@ void PutLittleEndian(std::uint32_t value, char* out) {
   }
 }
 
-void CpuIdLink(char* id) {
+[[maybe_unused]] void CpuIdLink(char* id) {
   if (ProcessorIdFromCpuid(id))
     KOLVEX_TRACE(kCpuId, true, "CPUID leaf 1: %s", Quote(id).text);
   else
