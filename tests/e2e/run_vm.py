@@ -475,10 +475,12 @@ nic 52:54:00:a6:40:02 192.168.64.12/24 up
             # The same kernel requests as on x86-64: the identity request is
             # refused by the virtio-scsi disk, the unit serial number page
             # answers; the walk takes eth1, then eth0.
+            # The CPU ID and the BIOS serial from the SMBIOS tables (3.x
+            # entry point), as the guest's own pipelines give them.
             *_as_root(check.Expect(
                 ip1="192.168.64.12", ip2="10.64.0.11", mac1="525400a64002", mac2="525400a64001",
                 name="arm64-ter", os=OS, disk="ARM-VSCSI-SER-00", cpu=CPU_ID, bios="A64-SN-778",
-                flags=0, lshw=False)),
+                flags=0, lshw=False, started=0, pipelines=True)),
             # An ordinary user reads the disk serial from the kernel's copy
             # of the unit serial number page. No CPUID on ARM: without the
             # DMI tables the CPU item stays empty.
@@ -497,6 +499,7 @@ nic 52:54:00:a6:40:02 192.168.64.12/24 up
                     "output of 'dmidecode -t 4 | grep ID'"),
             Capture("dmidecode_t1_arm64_grep.txt", 'dmidecode -t 1 | grep "Serial Number"',
                     "output of 'dmidecode -t 1 | grep \"Serial Number\"'"),
+            *_smbios("sysfs_smbios_arm64"),
             Capture("lshw_disk_arm64.txt", "lshw -class disk", "output of 'lshw -class disk'"),
             Capture("lshw_disk_arm64_grep.txt", "lshw -class disk|grep serial",
                     "output of 'lshw -class disk|grep serial'"),

@@ -89,7 +89,7 @@ TEST(RecordedToolOutput, PlainDmidecodeHasTheKeyOnlyWhereGrepWouldFindIt) {
   EXPECT_EQ(Parse(full, kCpuIdRule, 50), "EFCDAB8967452301");
 }
 
-// The tables the kernel published on two machines, read through the sysfs
+// The tables the kernel published on three machines, read through the sysfs
 // root, give what the same machines' pipelines printed.
 TEST(RecordedKernelAnswers, SmbiosTablesGiveThePipelinesValues) {
   const struct {
@@ -101,6 +101,8 @@ TEST(RecordedKernelAnswers, SmbiosTablesGiveThePipelinesValues) {
       {"sysfs_smbios_q35", &kSmbiosSystemSerial, "dmidecode_t1_grep.txt"},
       {"sysfs_smbios_pc", &kSmbiosProcessorId, "dmidecode_t4_two_sockets_grep.txt"},
       {"sysfs_smbios_pc", &kSmbiosSystemSerial, "dmidecode_t1_spaces_grep.txt"},
+      {"sysfs_smbios_arm64", &kSmbiosProcessorId, "dmidecode_t4_arm64_grep.txt"},  // 3.x entry
+      {"sysfs_smbios_arm64", &kSmbiosSystemSerial, "dmidecode_t1_arm64_grep.txt"},
   };
   const char* saved = SysfsRoot();
   for (const auto& c : cases) {
