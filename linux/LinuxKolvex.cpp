@@ -12,6 +12,7 @@
 #include "cpu_id.h"
 #include "define.h"
 #include "kernel_calls.h"
+#include "smbios_tables.h"
 #include "terminal_record.h"
 #include "trace.h"
 
@@ -26,7 +27,7 @@ int ReadAddresses(char* mac1, char* mac2, char* ip1, char* ip2) {
 }
 
 constexpr LinuxProbes kSystemProbes{GetLinuxSysTime,     ReadAddresses,  GetDeviceNameAndOsVersion,
-                                    ReadDiskSerialChain, ReadCpuIdChain, GetBIOSSerial};
+                                    ReadDiskSerialChain, ReadCpuIdChain, ReadBiosSerialChain};
 LinuxProbes g_probes = kSystemProbes;
 
 // The shared run calls probes without results; these forward to whatever

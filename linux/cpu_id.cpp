@@ -1,5 +1,5 @@
-// CPU ID sources: dmidecode needs root and an SMBIOS table; CPUID answers
-// every user.
+// CPU ID sources: the SMBIOS tables (root's), dmidecode only where it could
+// read more than they gave; CPUID answers every user.
 #include "cpu_id.h"
 
 #if defined(__x86_64__)
@@ -7,6 +7,7 @@
 #endif
 
 #include "kolvex/kolvex.h"
+#include "smbios_tables.h"
 #include "trace.h"
 
 namespace kolvex {
@@ -23,7 +24,7 @@ void PutLittleEndian(std::uint32_t value, char* out) {
   }
 }
 
-void CpuIdLink(char* id) {
+[[maybe_unused]] void CpuIdLink(char* id) {
   if (ProcessorIdFromCpuid(id))
     KOLVEX_TRACE(kCpuId, true, "CPUID leaf 1: %s", Quote(id).text);
   else
@@ -50,8 +51,8 @@ bool ProcessorIdFromCpuid(char* out) {
 #endif
 }
 
-void RunCpuIdChain(char* id, void (*dmidecode)(char*), void (*cpuid)(char*)) {
-  dmidecode(id);
+void RunCpuIdChain(char* id, void (*smbios)(char*), void (*cpuid)(char*)) {
+  smbios(id);
   if (cpuid == nullptr) return;
   if (id[0] == '\0')
     cpuid(id);
@@ -61,7 +62,7 @@ void RunCpuIdChain(char* id, void (*dmidecode)(char*), void (*cpuid)(char*)) {
 
 void ReadCpuIdChain(char* id) {
 #if KOLVEX_KERNEL_SOURCES
-  RunCpuIdChain(id, GetCpuSerial, CpuIdLink);
+  RunCpuIdChain(id, CpuIdFromSmbios, CpuIdLink);
 #else
   RunCpuIdChain(id, GetCpuSerial, nullptr);
 #endif

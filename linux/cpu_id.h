@@ -1,5 +1,5 @@
-// The CPU ID item: the SMBIOS processor ID through dmidecode, else the
-// processor's own answer to CPUID.
+// The CPU ID item: the SMBIOS processor ID (from the tables, or through
+// dmidecode), else the processor's own answer to CPUID.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +18,7 @@ bool ProcessorIdFromCpuid(char* out);
 
 // The chain: the second link runs only while the first byte is still NUL.
 // A null cpuid link is left out.
-void RunCpuIdChain(char* id, void (*dmidecode)(char*), void (*cpuid)(char*));
+void RunCpuIdChain(char* id, void (*smbios)(char*), void (*cpuid)(char*));
 
 // The run's CPU step.
 void ReadCpuIdChain(char* id);

@@ -18,8 +18,6 @@ namespace kolvex {
 
 namespace {
 
-constexpr char kCpuCommand[] = "dmidecode -t 4 | grep ID";
-constexpr char kBiosCommand[] = "dmidecode -t 1 | grep \"Serial Number\"";
 constexpr char kLshwCommand[] = "lshw -class disk|grep serial";
 
 bool IsLineEnd(char c) { return c == '\0' || c == '\r' || c == '\n'; }
@@ -42,6 +40,22 @@ bool SmbiosPublished() {
   return n > 0 && static_cast<std::size_t>(n) < sizeof path && access(path, F_OK) == 0;
 }
 
+}  // namespace
+
+bool HintWhereToolIs(Trace& trace, TraceStep step, const char* tool) {
+  char at[PATH_MAX];
+  if (FindTool(tool, ToolSearchPath(), at, sizeof at)) return false;
+  char hint[PATH_MAX + 32];
+  if (FindTool(tool, kSystemToolPath, at, sizeof at))
+    std::snprintf(hint, sizeof hint, "not on PATH; it is at %s", at);
+  else
+    std::snprintf(hint, sizeof hint, "install %s", tool);
+  trace.Hint(step, hint);
+  return true;
+}
+
+namespace {
+
 void ExplainTool(Trace& trace, TraceStep step, const char* command, const CommandOutcome& outcome,
                  int timeoutMs, const char* value) {
   const bool found = value[0] != '\0';
@@ -60,19 +74,11 @@ void ExplainTool(Trace& trace, TraceStep step, const char* command, const Comman
   if (found || !outcome.started) return;
   char tool[64];
   ToolName(command, tool);
-  char at[PATH_MAX];
-  if (!FindTool(tool, ToolSearchPath(), at, sizeof at)) {
-    char hint[PATH_MAX + 32];
-    if (FindTool(tool, kSystemToolPath, at, sizeof at))
-      std::snprintf(hint, sizeof hint, "not on PATH; it is at %s", at);
-    else
-      std::snprintf(hint, sizeof hint, "install %s", tool);
-    trace.Hint(step, hint);
-  } else if (geteuid() != 0) {
+  if (HintWhereToolIs(trace, step, tool)) return;
+  if (geteuid() != 0)
     trace.Hint(step, "needs root");
-  } else if (std::strncmp(command, "dmidecode", 9) == 0 && !SmbiosPublished()) {
+  else if (std::strncmp(command, "dmidecode", 9) == 0 && !SmbiosPublished())
     trace.Hint(step, "this machine's firmware publishes no SMBIOS table");
-  }
 }
 
 template <std::size_t N>

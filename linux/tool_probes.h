@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+#include "trace.h"
+
 namespace kolvex {
 
 // Where a value stands after its key and what ends it.
@@ -23,6 +25,14 @@ extern const ToolValueRule kLshwSerialRule;  // "serial:"
 // the captured text's NUL.
 void ParseToolValue(const char* captured, const ToolValueRule& rule, char* out,
                     std::size_t capacity);
+
+// The command lines of the two dmidecode probes.
+constexpr char kCpuCommand[] = "dmidecode -t 4 | grep ID";
+constexpr char kBiosCommand[] = "dmidecode -t 1 | grep \"Serial Number\"";
+
+// Hints where a tool that is not on the search list is, or that it is to
+// be installed; false, no hint, when it is on the list.
+bool HintWhereToolIs(Trace& trace, TraceStep step, const char* tool);
 
 // The scratch buffer of the lshw probe (the others use kCaptureCapacity).
 constexpr std::size_t kLshwScratchSize = 8096;

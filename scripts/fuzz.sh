@@ -28,6 +28,14 @@ seed fuzz_normalise tests/data/*.txt
 seed fuzz_tool_output tests/data/*dmidecode* tests/data/*lshw*
 seed fuzz_disk_answers tests/data/*.hex
 seed fuzz_interfaces
+# Recorded tables as the target takes them: the entry point's length byte,
+# the entry point, the table.
+seed fuzz_smbios
+for tree in tests/data/sysfs_smbios_*; do
+  tables=$tree/firmware/dmi/tables
+  { printf "\\$(printf %03o "$(stat -c %s "$tables/smbios_entry_point")")"
+    cat "$tables/smbios_entry_point" "$tables/DMI"; } > "$work/fuzz_smbios/$(basename "$tree")"
+done
 seed fuzz_windows_steps tests/data/windows/*.out
 for target in "$build"/fuzz/fuzz_*; do
   [ -x "$target" ] || continue

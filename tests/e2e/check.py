@@ -61,6 +61,12 @@ class Expect:
     # Whether the run started lshw (a logging stand-in first on the guest's
     # PATH tells); None: not looked at.
     lshw: object = None
+    # Processes the client's real collection may start; None: not looked at.
+    started: object = None
+    # The CPU ID and BIOS serial must be what the guest's own dmidecode
+    # pipelines give (the client runs them after its collections): an
+    # item a pipeline yields as it is, the BIOS serial also when empty.
+    pipelines: bool = False
 
 
 @dataclasses.dataclass
@@ -216,6 +222,20 @@ def check_header(name, fields, expect, header_len):
     return problems
 
 
+def check_pipelines(lines, record):
+    """The record's CPU ID and BIOS serial against the guest's pipelines."""
+    if "pipelines" not in lines:
+        return ["client line 'pipelines' missing"]
+    piped = dict(re.findall(r"(\w+)=\[([^\]]*)\]", lines["pipelines"].decode("ascii", "replace")))
+    items = dict(zip(RECORD_ITEMS, record.decode("ascii", "replace").split("@")))
+    problems = []
+    for item in ("cpu", "bios"):
+        value = piped.get(item, "")[:WIDTHS[item]]
+        if (value or item == "bios") and items.get(item) != value:
+            problems.append(f"{item} is {items.get(item)!r}, the guest's pipeline gives {value!r}")
+    return problems
+
+
 def check_client(result, expect):
     """Our client of libkolvex: every entry point's answer."""
     problems = []
@@ -244,6 +264,12 @@ def check_client(result, expect):
                         f"record has {len(record)} characters")
     problems += [f"real: {p}" for p in
                  check_record(record, expect, int(real.get("t0", 0)), int(real.get("t1", 0)))]
+
+    if expect.started is not None and real.get("started") != str(expect.started):
+        problems.append(f"real: started {real.get('started')} processes, "
+                        f"expected {expect.started}")
+    if expect.pipelines:
+        problems += check_pipelines(lines, record)
 
     for kind, header_len in (("info", 9), ("unaes", 8)):
         problems += check_header(kind, _fields(lines[kind]), expect, header_len)

@@ -164,6 +164,20 @@ class ClientOutput(unittest.TestCase):
                 found = self.problems(damaged)
                 self.assertTrue(any(words in p for p in found), f"{what}: {found}")
 
+    def test_started_processes_and_pipeline_values(self):
+        expect = check.Expect(**{**SATA.__dict__, "started": 0, "pipelines": True})
+        good = (replace_once(self.good, b"strlen=112 record=", b"strlen=112 started=0 record=")
+                + b"kolvex-e2e pipelines cpu=[EFCDAB8967452301] bios=[VMSER-0123456789]\n")
+        self.assertEqual(self.problems(good, expect), [])
+        for what, damaged, words in [
+                ("a process started", good.replace(b"started=0", b"started=1"), "started"),
+                ("the pipeline gives another serial",
+                 good.replace(b"bios=[VMSER", b"bios=[XMSER"), "pipeline"),
+                ("no pipeline line", good.replace(b"kolvex-e2e pipelines", b""), "pipelines")]:
+            with self.subTest(what):
+                found = self.problems(damaged, expect)
+                self.assertTrue(any(words in p for p in found), f"{what}: {found}")
+
     def test_unprivileged_run_is_not_a_complete_one(self):
         expect = check.Expect(**{**SATA.__dict__, "cpu": SATA_UID1000.cpu})
         found = self.problems(self.unprivileged, expect, UID1000_T0, UID1000_T1)

@@ -81,6 +81,13 @@ def _sysfs(tree, path, what):
     return Capture(path, f"cat /sys/{path}", what, tree)
 
 
+def _smbios(tree):
+    """The SMBIOS entry point and table the kernel publishes (root's)."""
+    return [_sysfs(tree, "firmware/dmi/tables/smbios_entry_point",
+                   "the SMBIOS entry point as the kernel publishes it"),
+            _sysfs(tree, "firmware/dmi/tables/DMI", "the SMBIOS table as the kernel publishes it")]
+
+
 @dataclasses.dataclass
 class Machine:
     name: str
@@ -148,18 +155,26 @@ nic 52:54:00:ab:cd:01 192.168.100.23/24 up
         runs=[
             # Identity path: the kernel hands the 20-byte field back as is;
             # the double space folds to one before the cut at 16.
-            *_as_root(check.Expect(
+            # The CPU ID and the BIOS serial come from the kernel's copy of
+            # the SMBIOS tables, the same values the guest's own dmidecode
+            # pipelines give, and the collection starts no process.
+            Run("program", "program", 0, check.Expect(
                 ip1="192.168.100.23", mac1="525400abcd01", name="terminal-", os=OS,
                 disk="SATA 0123456789A", cpu=QEMU64_CPU_ID, bios="VMSER-0123", flags=0,
                 lshw=False)),
+            Run("client", "client", 0, check.Expect(
+                ip1="192.168.100.23", mac1="525400abcd01", name="terminal-", os=OS,
+                disk="SATA 0123456789A", cpu=QEMU64_CPU_ID, bios="VMSER-0123", flags=0,
+                lshw=False, started=0, pipelines=True)),
             # An ordinary user may neither open /dev/sda nor read the DMI
             # tables; the kernel's copy of the unit serial number page and
             # CPUID give the same disk serial and CPU ID as root gets. The
-            # BIOS serial has no such source.
+            # BIOS serial has no such source, and dmidecode, a plain
+            # program that could read no more, is not started.
             Run("client_uid1000", "client", GUEST_UID, check.Expect(
                 ip1="192.168.100.23", mac1="525400abcd01", name="terminal-", os=OS,
                 disk="SATA 0123456789A", cpu=QEMU64_CPU_ID, bios="", flags=0x100,
-                lshw=False)),
+                lshw=False, started=0, pipelines=True)),
         ],
         captures=[
             Capture("identity_ahci_sata.hex", "kolvex-e2e-capture identity /dev/sda",
@@ -174,6 +189,9 @@ nic 52:54:00:ab:cd:01 192.168.100.23/24 up
                     "output of 'lshw -class disk|grep serial'"),
             _sysfs("sysfs_ahci_sata", "block/sda/device/vpd_pg80",
                    "the unit serial number page the kernel keeps for /dev/sda"),
+            *_smbios("sysfs_smbios_q35"),
+            Capture("dmidecode_t4_qemu64_grep.txt", "dmidecode -t 4 | grep ID",
+                    "output of 'dmidecode -t 4 | grep ID'"),
         ],
     ),
     Machine(
@@ -236,6 +254,7 @@ ip link set tunl0 up
                     "output of 'lshw -class disk'"),
             Capture("lshw_disk_virtio_scsi_grep.txt", "lshw -class disk|grep serial",
                     "output of 'lshw -class disk|grep serial'"),
+            *_smbios("sysfs_smbios_pc"),
             Capture("ip_addr_walk.txt", "ip -4 addr",
                     "output of busybox 'ip -4 addr' (the interface address order of the walk)"),
         ],
@@ -456,10 +475,12 @@ nic 52:54:00:a6:40:02 192.168.64.12/24 up
             # The same kernel requests as on x86-64: the identity request is
             # refused by the virtio-scsi disk, the unit serial number page
             # answers; the walk takes eth1, then eth0.
+            # The CPU ID and the BIOS serial from the SMBIOS tables (3.x
+            # entry point), as the guest's own pipelines give them.
             *_as_root(check.Expect(
                 ip1="192.168.64.12", ip2="10.64.0.11", mac1="525400a64002", mac2="525400a64001",
                 name="arm64-ter", os=OS, disk="ARM-VSCSI-SER-00", cpu=CPU_ID, bios="A64-SN-778",
-                flags=0, lshw=False)),
+                flags=0, lshw=False, started=0, pipelines=True)),
             # An ordinary user reads the disk serial from the kernel's copy
             # of the unit serial number page. No CPUID on ARM: without the
             # DMI tables the CPU item stays empty.
@@ -478,6 +499,7 @@ nic 52:54:00:a6:40:02 192.168.64.12/24 up
                     "output of 'dmidecode -t 4 | grep ID'"),
             Capture("dmidecode_t1_arm64_grep.txt", 'dmidecode -t 1 | grep "Serial Number"',
                     "output of 'dmidecode -t 1 | grep \"Serial Number\"'"),
+            *_smbios("sysfs_smbios_arm64"),
             Capture("lshw_disk_arm64.txt", "lshw -class disk", "output of 'lshw -class disk'"),
             Capture("lshw_disk_arm64_grep.txt", "lshw -class disk|grep serial",
                     "output of 'lshw -class disk|grep serial'"),

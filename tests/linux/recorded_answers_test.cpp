@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "disk_probes.h"
+#include "smbios_tables.h"
 #include "tool_probes.h"
 
 namespace kolvex {
@@ -86,6 +87,34 @@ TEST(RecordedToolOutput, PlainDmidecodeHasTheKeyOnlyWhereGrepWouldFindIt) {
   const std::string full = Recorded("dmidecode_t4.txt");
   ASSERT_NE(full.find("ID:"), std::string::npos);
   EXPECT_EQ(Parse(full, kCpuIdRule, 50), "EFCDAB8967452301");
+}
+
+// The tables the kernel published on three machines, read through the sysfs
+// root, give what the same machines' pipelines printed.
+TEST(RecordedKernelAnswers, SmbiosTablesGiveThePipelinesValues) {
+  const struct {
+    const char* tree;
+    const SmbiosItem* item;
+    const char* pipeline;
+  } cases[] = {
+      {"sysfs_smbios_q35", &kSmbiosProcessorId, "dmidecode_t4_qemu64_grep.txt"},
+      {"sysfs_smbios_q35", &kSmbiosSystemSerial, "dmidecode_t1_grep.txt"},
+      {"sysfs_smbios_pc", &kSmbiosProcessorId, "dmidecode_t4_two_sockets_grep.txt"},
+      {"sysfs_smbios_pc", &kSmbiosSystemSerial, "dmidecode_t1_spaces_grep.txt"},
+      {"sysfs_smbios_arm64", &kSmbiosProcessorId, "dmidecode_t4_arm64_grep.txt"},  // 3.x entry
+      {"sysfs_smbios_arm64", &kSmbiosSystemSerial, "dmidecode_t1_arm64_grep.txt"},
+  };
+  const char* saved = SysfsRoot();
+  for (const auto& c : cases) {
+    const std::string root = std::string(KOLVEX_TEST_DATA_DIR) + "/" + c.tree;
+    SetSysfsRoot(root.c_str());
+    char value[50] = {0};
+    EXPECT_TRUE(ReadSmbiosItem(*c.item, value, sizeof value).accepted) << c.tree;
+    const std::string piped = Parse(Recorded(c.pipeline), *c.item->rule, 50);
+    EXPECT_FALSE(piped.empty()) << c.pipeline;
+    EXPECT_EQ(value, piped) << c.tree << " / " << c.pipeline;
+  }
+  SetSysfsRoot(saved);
 }
 
 TEST(RecordedKernelAnswers, IdentityOfAnAhciDisk) {

@@ -6,6 +6,11 @@
 #include <cpuid.h>
 #endif
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +20,7 @@
 #include "process_group.h"
 #include "cpu_id.h"
 #include "kolvex/kolvex.h"
+#include "smbios_tables.h"
 #include "test_support.h"
 #include "tool_probes.h"
 
@@ -324,6 +330,30 @@ TEST_F(FakeTools, CpuStepWithAndWithoutSmbios) {
 #else
   EXPECT_STREQ(id, "");
 #endif
+}
+
+// Where the kernel publishes no tables, dmidecode runs only if it could
+// read more than this process: a plain program with our rights could not.
+TEST_F(FakeTools, DmidecodeThatCouldReadMoreIsStarted) {
+  char path[PATH_MAX];
+  const std::string tool = tools_.dir() + "/dmidecode";
+  const int memory = open("/dev/mem", O_RDONLY | O_CLOEXEC);
+  if (memory >= 0) close(memory);
+  EXPECT_EQ(ExamineDmidecode(path, sizeof path), DmidecodeReach::kNotFound);
+  tools_.Script("dmidecode", "exit 0\n");  // a wrapper may call sudo
+  EXPECT_EQ(ExamineDmidecode(path, sizeof path), DmidecodeReach::kScript);
+  ASSERT_EQ(std::system(("/bin/cp /bin/true '" + tool + "'").c_str()), 0);
+  EXPECT_EQ(ExamineDmidecode(path, sizeof path),
+            memory >= 0 ? DmidecodeReach::kDeviceMemory : DmidecodeReach::kPlain);
+  EXPECT_EQ(std::string(path), tool);
+  chmod(tool.c_str(), 02755);
+  EXPECT_EQ(ExamineDmidecode(path, sizeof path), DmidecodeReach::kRaisedRights);
+  chmod(tool.c_str(), 0755);
+  // cap_sys_rawio, permitted and effective, as setcap would write it.
+  const unsigned char rawio[20] = {0x01, 0, 0, 0x02, 0, 0, 0x02, 0};
+  if (setxattr(tool.c_str(), "security.capability", rawio, sizeof rawio, 0) == 0) {
+    EXPECT_EQ(ExamineDmidecode(path, sizeof path), DmidecodeReach::kCapabilities);
+  }
 }
 
 }  // namespace
