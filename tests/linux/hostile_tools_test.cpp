@@ -50,6 +50,7 @@ TEST_P(HostileTools, RunCompletesWithinWidths) {
   testing::FakeToolDir tools;
   tools.Script("dmidecode", GetParam().script);
   tools.Script("lshw", GetParam().script);
+  const testing::ScopedSysfsRoot noTables(testing::kNoSysfs);
   testing::ScopedProbes probes(ActiveProbes());
   // Keep the disk chain on the lshw path whatever disks this machine has.
   probes->diskSerial = GetDiskSerialBylshw;

@@ -11,6 +11,7 @@
 #include "LinuxKolvex.h"
 #include "define.h"
 #include "kernel_calls.h"
+#include "sysfs.h"
 
 namespace kolvex::testing {
 
@@ -76,6 +77,21 @@ class FakeToolDir {
   std::string dir_;
   std::string savedPath_;
 };
+
+// Points the collector's sysfs reads at root (a string that outlives it)
+// while it lives. Where stand-in tools are the machine, kNoSysfs keeps the
+// host's own SMBIOS tables, which a root run would take first, out of it.
+class ScopedSysfsRoot {
+ public:
+  explicit ScopedSysfsRoot(const char* root) : saved_(SysfsRoot()) { SetSysfsRoot(root); }
+  ~ScopedSysfsRoot() { SetSysfsRoot(saved_); }
+  ScopedSysfsRoot(const ScopedSysfsRoot&) = delete;
+  ScopedSysfsRoot& operator=(const ScopedSysfsRoot&) = delete;
+
+ private:
+  const char* saved_;
+};
+inline constexpr char kNoSysfs[] = "/nonexistent-sysfs";
 
 // Sets (or with nullptr unsets) one environment variable while it lives.
 class ScopedEnv {

@@ -202,6 +202,7 @@ class FakeTools : public ::testing::Test {
     tools_.Tool(name, args, text);
   }
   testing::FakeToolDir tools_;
+  testing::ScopedSysfsRoot noTables_{testing::kNoSysfs};
 };
 
 TEST_F(FakeTools, ProbesRunTheirCommandLinesThroughGrep) {
