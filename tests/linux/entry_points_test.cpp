@@ -198,15 +198,13 @@ TEST_P(ExplainedRun, SaysWhatBecameOfEachSource) {
   testing::ScopedEnv timeout("KOLVEX_COMMAND_TIMEOUT_MS", c.timeoutMs);
   const std::string root = c.sysfsTree != nullptr
                                ? std::string(KOLVEX_TEST_DATA_DIR) + "/" + c.sysfsTree
-                               : std::string("/nonexistent-sysfs");
-  const char* savedRoot = SysfsRoot();
-  SetSysfsRoot(root.c_str());
+                               : std::string(testing::kNoSysfs);
+  const testing::ScopedSysfsRoot sysfs(root.c_str());
   testing::ScopedEnv language("LANGUAGE", c.language);
   const std::string savedLocale = setlocale(LC_ALL, nullptr);
   if (c.language != nullptr && setlocale(LC_ALL, "C.UTF-8") != nullptr &&
       std::string(std::strerror(ENOENT)) == "No such file or directory") {
     setlocale(LC_ALL, savedLocale.c_str());
-    SetSysfsRoot(savedRoot);
     GTEST_SKIP() << "the C library's messages in " << c.language << " are not installed";
   }
   char out[256] = {0};
@@ -232,7 +230,6 @@ TEST_P(ExplainedRun, SaysWhatBecameOfEachSource) {
   });
   ::testing::internal::GetCapturedStderr();
   setlocale(LC_ALL, savedLocale.c_str());
-  SetSysfsRoot(savedRoot);
   const std::vector<std::string> got = testing::SplitLines(explanation);
   for (std::string line : c.lines) {
     const size_t at = line.find("$ROOT");

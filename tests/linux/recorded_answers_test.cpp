@@ -10,6 +10,7 @@
 
 #include "disk_probes.h"
 #include "smbios_tables.h"
+#include "test_support.h"
 #include "tool_probes.h"
 
 namespace kolvex {
@@ -104,17 +105,15 @@ TEST(RecordedKernelAnswers, SmbiosTablesGiveThePipelinesValues) {
       {"sysfs_smbios_arm64", &kSmbiosProcessorId, "dmidecode_t4_arm64_grep.txt"},  // 3.x entry
       {"sysfs_smbios_arm64", &kSmbiosSystemSerial, "dmidecode_t1_arm64_grep.txt"},
   };
-  const char* saved = SysfsRoot();
   for (const auto& c : cases) {
     const std::string root = std::string(KOLVEX_TEST_DATA_DIR) + "/" + c.tree;
-    SetSysfsRoot(root.c_str());
+    const testing::ScopedSysfsRoot sysfs(root.c_str());
     char value[50] = {0};
     EXPECT_TRUE(ReadSmbiosItem(*c.item, value, sizeof value).accepted) << c.tree;
     const std::string piped = Parse(Recorded(c.pipeline), *c.item->rule, 50);
     EXPECT_FALSE(piped.empty()) << c.pipeline;
     EXPECT_EQ(value, piped) << c.tree << " / " << c.pipeline;
   }
-  SetSysfsRoot(saved);
 }
 
 TEST(RecordedKernelAnswers, IdentityOfAnAhciDisk) {
