@@ -206,6 +206,13 @@ void PrintStructure(const Structure& s, const SmbiosLayout& layout, Capture& cap
   }
 }
 
+bool DeviceMemoryReadable() {
+  const int memory = ::open("/dev/mem", O_RDONLY | O_CLOEXEC);
+  if (memory < 0) return false;
+  ::close(memory);
+  return true;
+}
+
 }  // namespace
 
 const SmbiosItem kSmbiosProcessorId{4, "ID", &kCpuIdRule};
@@ -289,8 +296,8 @@ SmbiosRead ReadSmbiosItem(const SmbiosItem& item, char* out, std::size_t capacit
   std::unique_ptr<unsigned char[]> table(new (std::nothrow) unsigned char[want > 0 ? want : 1]);
   if (table == nullptr) return {{SysfsState::kUnreadable, ENOMEM, 0}, kTableFile, false};
   const SysfsRead tableRead = ReadSysfsAttribute(kTableFile, table.get(), want);
-  if (tableRead.state == SysfsState::kMissing || tableRead.state == SysfsState::kUnreadable)
-    return {tableRead, kTableFile, false};
+  // An empty table holds nothing dmidecode could not find elsewhere.
+  if (tableRead.state != SysfsState::kFound) return {tableRead, kTableFile, false};
   SmbiosValue(entry, read.size, table.get(), tableRead.size, item, out, capacity);
   return {tableRead, kTableFile, true};
 }
@@ -326,14 +333,19 @@ DmidecodeReach ExamineDmidecode(char* path, std::size_t size) {
   ::close(fd);
   if (reach != DmidecodeReach::kPlain) return reach;
   // The tool finds the tables in memory where the kernel publishes none.
-  const int memory = ::open("/dev/mem", O_RDONLY | O_CLOEXEC);
-  if (memory < 0) return reach;
-  ::close(memory);
-  return DmidecodeReach::kDeviceMemory;
+  return DeviceMemoryReadable() ? DmidecodeReach::kDeviceMemory : reach;
 }
 
 bool StartsDmidecode(DmidecodeReach reach) {
   return reach != DmidecodeReach::kPlain && reach != DmidecodeReach::kNotFound;
+}
+
+SmbiosHint HintForUnstartedPipeline(const SmbiosRead& read, DmidecodeReach reach,
+                                    bool deviceMemoryReadable) {
+  if (read.read.error == EACCES || read.read.error == EPERM) return SmbiosHint::kNeedsRoot;
+  const bool noTables = read.read.state == SysfsState::kMissing;
+  if (noTables && !deviceMemoryReadable) return SmbiosHint::kNoTables;
+  return reach == DmidecodeReach::kNotFound ? SmbiosHint::kWhereToolIs : SmbiosHint::kNone;
 }
 
 namespace {
@@ -347,9 +359,11 @@ void ExplainTables(Trace& trace, TraceStep step, const SmbiosItem& item, const S
     trace.Note(step, false, "SMBIOS tables, type %u: %s/%s: not an entry point dmidecode takes",
                item.type, SysfsRoot(), r.attribute);
   } else {
-    trace.Note(
-        step, false, "SMBIOS tables, type %u: %s/%s: %s", item.type, SysfsRoot(), r.attribute,
-        r.read.state == SysfsState::kMissing ? "not present" : DescribeError(r.read.error).text);
+    trace.Note(step, false, "SMBIOS tables, type %u: %s/%s: %s", item.type, SysfsRoot(),
+               r.attribute,
+               r.read.state == SysfsState::kMissing ? "not present"
+               : r.read.state == SysfsState::kEmpty ? "empty"
+                                                    : DescribeError(r.read.error).text);
   }
 }
 
@@ -372,19 +386,26 @@ void TablesThenPipeline(const SmbiosItem& item, TraceStep step, const char* comm
     return;
   }
   if (trace == nullptr) return;
-  if (reach == DmidecodeReach::kNotFound) {
+  if (reach == DmidecodeReach::kNotFound)
     trace->Note(step, false, "%s: not started (dmidecode is not on the search list)", command);
-    HintWhereToolIs(*trace, step, "dmidecode");
-    return;
+  else
+    trace->Note(step, false,
+                "%s: not started (%s would run with this process's rights, and /dev/mem is not "
+                "readable)",
+                command, path);
+  switch (HintForUnstartedPipeline(read, reach, DeviceMemoryReadable())) {
+    case SmbiosHint::kNeedsRoot:
+      trace->Hint(step, "needs root");
+      break;
+    case SmbiosHint::kNoTables:
+      trace->Hint(step, "this machine's firmware publishes no SMBIOS table");
+      break;
+    case SmbiosHint::kWhereToolIs:
+      HintWhereToolIs(*trace, step, "dmidecode");
+      break;
+    case SmbiosHint::kNone:
+      break;
   }
-  trace->Note(step, false,
-              "%s: not started (%s would run with this process's rights, and /dev/mem is not "
-              "readable)",
-              command, path);
-  if (read.read.error == EACCES || read.read.error == EPERM)
-    trace->Hint(step, "needs root");
-  else if (read.read.state == SysfsState::kMissing)
-    trace->Hint(step, "this machine's firmware publishes no SMBIOS table");
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ bool SmbiosValue(const unsigned char* entry, std::size_t entrySize, const unsign
 struct SmbiosRead {
   SysfsRead read;         // of the file named below, when it failed
   const char* attribute;  // the file that failed, or the table
-  bool accepted;          // both files read and the entry point accepted
+  bool accepted;          // both files read, neither empty, and the entry point accepted
 };
 SmbiosRead ReadSmbiosItem(const SmbiosItem& item, char* out, std::size_t capacity);
 
@@ -72,6 +72,13 @@ DmidecodeReach ClassifyTool(unsigned mode, bool capabilities, const unsigned cha
 // Looks at the dmidecode on the tool search list; path receives where.
 DmidecodeReach ExamineDmidecode(char* path, std::size_t size);
 bool StartsDmidecode(DmidecodeReach reach);
+
+// What would get the item where the tables failed and dmidecode was not
+// started: root where the tables were denied, the tool where it could read
+// the tables from /dev/mem, nothing where the firmware publishes none.
+enum class SmbiosHint { kNone, kNeedsRoot, kNoTables, kWhereToolIs };
+SmbiosHint HintForUnstartedPipeline(const SmbiosRead& read, DmidecodeReach reach,
+                                    bool deviceMemoryReadable);
 
 // The run's BIOS step: the tables, else the pipeline where it could read
 // more than this process.

@@ -293,7 +293,9 @@ INSTANTIATE_TEST_SUITE_P(
              "    SMBIOS tables, type 1: $ROOT/firmware/dmi/tables/smbios_entry_point: not present",
              "    dmidecode -t 1 | grep \"Serial Number\": not started (dmidecode is not "
              "on the search list)",
-             MissingToolHint("dmidecode")}},
+             access("/dev/mem", R_OK) == 0 ? MissingToolHint("dmidecode")
+                                           : "    hint: this machine's firmware publishes no "
+                                             "SMBIOS table"}},
         ExplainCase{
             "timed_out_value_kept",
             ENOENT,
@@ -316,6 +318,14 @@ INSTANTIATE_TEST_SUITE_P(
                      "    SMBIOS tables, type 1: \"VMSER-0123456789\" (used)",
                      "    dmidecode -t 1 | grep \"Serial Number\": not started (the tables were "
                      "read)"}},
+        // A table file that holds no byte is no table: the tool is asked.
+        ExplainCase{"smbios_table_empty",
+                    ENOENT,
+                    "sysfs_smbios_empty_table",
+                    kAnsweringDmidecode,
+                    nullptr,
+                    {"    SMBIOS tables, type 1: $ROOT/firmware/dmi/tables/DMI: empty",
+                     "    dmidecode -t 1 | grep \"Serial Number\": \"SN-1\" (used)"}},
         // A tree without firmware/dmi: root is told why, others that root would help.
         ExplainCase{"no_smbios_table",
                     ENOENT,

@@ -11,6 +11,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -354,6 +355,30 @@ TEST_F(FakeTools, DmidecodeThatCouldReadMoreIsStarted) {
   const unsigned char rawio[20] = {0x01, 0, 0, 0x02, 0, 0, 0x02, 0};
   if (setxattr(tool.c_str(), "security.capability", rawio, sizeof rawio, 0) == 0) {
     EXPECT_EQ(ExamineDmidecode(path, sizeof path), DmidecodeReach::kCapabilities);
+  }
+}
+
+// Where dmidecode was not started, the hint names what would get the item.
+TEST(HintForUnstartedPipeline, NamesWhatWouldHelp) {
+  const SysfsRead denied{SysfsState::kUnreadable, EACCES, 0};
+  const SysfsRead absent{SysfsState::kMissing, ENOENT, 0};
+  const struct {
+    SysfsRead read;
+    DmidecodeReach reach;
+    bool deviceMemory;
+    SmbiosHint hint;
+  } cases[] = {
+      // Root reads the tables; the tool, found or not, reads no more.
+      {denied, DmidecodeReach::kNotFound, false, SmbiosHint::kNeedsRoot},
+      {denied, DmidecodeReach::kPlain, false, SmbiosHint::kNeedsRoot},
+      {absent, DmidecodeReach::kNotFound, false, SmbiosHint::kNoTables},
+      {absent, DmidecodeReach::kNotFound, true, SmbiosHint::kWhereToolIs},
+      {{SysfsState::kFound, 0, 31}, DmidecodeReach::kPlain, false, SmbiosHint::kNone},
+  };
+  for (const auto& c : cases) {
+    const SmbiosRead read{c.read, "DMI", false};
+    EXPECT_EQ(HintForUnstartedPipeline(read, c.reach, c.deviceMemory), c.hint)
+        << c.read.error << " " << static_cast<int>(c.reach) << " " << c.deviceMemory;
   }
 }
 
