@@ -31,6 +31,13 @@ version=$(sed -n 's/^project(kolvex VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists
   "$src/include/kolvex/kolvex_c.h" "$here/record_bytes.tsv")
 # A library that reports an older version than the binding's is refused.
 cc -shared -fPIC -o "$work/old.so" "$here/old_library.c"
+# A library of the binding's name in another class path folder is not the
+# jar's own: the system's is loaded, not this older one.
+cp "$work/old.so" "$out/tests/libkolvex.so"
+(cd "$out" && KOLVEX_LIBRARY= LD_LIBRARY_PATH="$build/linux" java -cp "$classpath" kolvex.KolvexTest test "$version" \
+  "$src/include/kolvex/kolvex_c.h" "$here/record_bytes.tsv" >/dev/null) ||
+  { echo "FAIL: java: a libkolvex.so in a class path folder was loaded"; exit 1; }
+rm "$out/tests/libkolvex.so"
 grep -qF "static final String VERSION = \"$version\";" "$src/bindings/java/kolvex/Kolvex.java" ||
   { echo "FAIL: java: bindings/java/kolvex/Kolvex.java does not carry the version $version"; exit 1; }
 for library in "$work/none/libkolvex.so.1" libc.so.6 "$work/old.so"; do

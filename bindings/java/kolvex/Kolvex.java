@@ -6,8 +6,13 @@ import com.sun.jna.Native;
 import com.sun.jna.NativeLibrary;
 import com.sun.jna.Platform;
 import com.sun.jna.Pointer;
+import java.io.File;
 import java.io.IOException;
+import java.io.InputStream;
+import java.net.URL;
 import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.StandardCopyOption;
 import java.util.Objects;
 
 /**
@@ -62,9 +67,26 @@ public final class Kolvex {
     return Native.load(name, C.class);
   }
 
-  // The jar's own native for this platform, as a file (JNA unpacks it from the jar).
+  // The platform's folder of the jar's natives, and the library's file name.
+  static final String OWN_NATIVE = Platform.RESOURCE_PREFIX + "/" + System.mapLibraryName("kolvex");
+
+  // The jar's own native for this platform, copied out to a file. Only the jar (or class folder)
+  // this class came from is looked in: a library of that name in another class path entry, a
+  // folder such as ".", is never loaded.
   private static String own() throws IOException {
-    return Native.extractFromResourcePath("kolvex", Kolvex.class.getClassLoader()).getAbsolutePath();
+    URL self = Kolvex.class.getResource("Kolvex.class");
+    if (self == null) {
+      throw new IOException("this class's own location is not known");
+    }
+    File file = File.createTempFile("kolvex", "-" + System.mapLibraryName("kolvex"));
+    file.deleteOnExit();
+    try (InputStream in = new URL(self, "../" + OWN_NATIVE).openStream()) {
+      Files.copy(in, file.toPath(), StandardCopyOption.REPLACE_EXISTING);
+    } catch (IOException e) {
+      file.delete();
+      throw new IOException("not in " + self.toString().replaceFirst("!?/kolvex/Kolvex\\.class$", ""), e);
+    }
+    return file.getAbsolutePath();
   }
 
   private static int[] numbers(String version) {
@@ -106,8 +128,8 @@ public final class Kolvex {
           if (overridden) {
             name = override;
           } else if (i == 0) {
-            // So named in the error when the class path has none.
-            name = Platform.RESOURCE_PREFIX + "/" + System.mapLibraryName("kolvex") + " on the class path";
+            // So named in the error when the jar has none.
+            name = OWN_NATIVE;
             name = own();
           } else {
             name = system;
