@@ -8,7 +8,8 @@
 #   kolvex-VERSION-py3-none-PLATFORM.whl   one wheel per platform, the library beside the module
 #   Kolvex.VERSION.nupkg          lib/netstandard2.0/Kolvex.dll, runtimes/<rid>/native/
 #   scripts/dist.sh [OUTPUT_DIR]
-# The libraries come from the test command's build trees when they hold one:
+# The libraries come from the test command's build trees when they hold one
+# (rebuilt there first, so they are of the sources at hand):
 # KOLVEX_BUILD_DIR (default build), KOLVEX_ARM64_BUILD_DIR (build-arm64),
 # KOLVEX_WINDOWS_BUILD_DIR (build-windows), KOLVEX_WINDOWS_X86_BUILD_DIR
 # (build-windows-x86). A missing one is built here, the library alone, in
@@ -30,33 +31,69 @@ jna=/usr/share/java/jna.jar
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# native PLATFORM TREE FILE TOOLCHAIN: the library of a build tree, or of
-# build-dist/PLATFORM, built here with the toolchain file when missing.
+# check_native PLATFORM FILE: fails loudly unless FILE is a library of this
+# release that a host may load: the platform's machine type, this version's
+# text inside, and no sanitizer runtime needed (an instrumented library
+# aborts the host that loads it).
+check_native() {
+  local platform=$1 file=$2 machine
+  fail() {
+    echo "dist: $file: $1; not shipped" >&2
+    exit 1
+  }
+  case $platform in
+    linux-*)
+      machine=$(readelf -hW "$file" 2>/dev/null | sed -n 's/^ *Machine: *//p')
+      [ "$machine" = "$(case $platform in linux-x64) echo "Advanced Micro Devices X86-64" ;;
+        *) echo AArch64 ;; esac)" ] || fail "not a $platform library (machine '$machine')"
+      if grep -Eq '\[lib(a|hwa|t|ub|l)san[.]so|__(a|hwa|t|ub)san_|__sanitizer_' \
+        <<<"$(readelf -dW --dyn-syms "$file")"; then
+        fail "an instrumented (sanitizer) build"
+      fi ;;
+    win-*)
+      machine=$(x86_64-w64-mingw32-objdump -f "$file" 2>/dev/null | sed -n 's/.*file format //p')
+      [ "$machine" = "$(case $platform in win-x64) echo pei-x86-64 ;; *) echo pei-i386 ;; esac)" ] ||
+        fail "not a $platform library (format '$machine')" ;;
+  esac
+  # The version text kolvex_version() returns, at the end of a string (the
+  # byte before it may be any other constant's).
+  grep -Eq "(^|[^0-9.])${version//./[.]}\$" <<<"$(strings -a "$file")" ||
+    fail "not kolvex $version (a stale build?)"
+}
+
+# native PLATFORM TREE FILE TOOLCHAIN: the library of a build tree, brought
+# up to date with the sources there, or of build-dist/PLATFORM, built here
+# with the toolchain file when missing; checked either way.
 native() {
-  local tree=$2
-  if [ ! -f "$tree/$3" ]; then
+  local tree=$2 target
+  target=$(case $3 in *.dll) echo kolvex_dll ;; *) echo kolvex ;; esac)
+  if [ -f "$tree/$3" ] && [ -f "$tree/CMakeCache.txt" ]; then
+    cmake --build "$tree" --target "$target" -j"$jobs" >/dev/null ||
+      { echo "dist: $tree: the library does not build" >&2; exit 1; }
+  elif [ ! -f "$tree/$3" ]; then
     tree=build-dist/$1
     local toolchain=()
     [ -z "$4" ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE="$src/cmake/toolchains/$4")
     echo "dist: building the library for $1 in $tree" >&2
     cmake -S . -B "$tree" "${toolchain[@]}" -DKOLVEX_BUILD_TESTS=OFF -DKOLVEX_BUILD_BENCHMARKS=OFF \
       -DKOLVEX_WARNINGS_AS_ERRORS=ON >/dev/null
-    cmake --build "$tree" --target "$(case $3 in *.dll) echo kolvex_dll ;; *) echo kolvex ;; esac)" -j"$jobs" >/dev/null
+    cmake --build "$tree" --target "$target" -j"$jobs" >/dev/null
   fi
+  check_native "$1" "$tree/$3"
   echo "$(cd "$tree" && pwd)/$3"
 }
 
 # The four libraries under their platforms' names, the Linux ones stripped
 # (the Windows build strips its DLL itself).
+linux_x64=$(native linux-x64 "${KOLVEX_BUILD_DIR:-build}" linux/libkolvex.so.1 "")
+linux_arm64=$(native linux-arm64 "${KOLVEX_ARM64_BUILD_DIR:-build-arm64}" linux/libkolvex.so.1 aarch64-linux-gnu.cmake)
+win_x64=$(native win-x64 "${KOLVEX_WINDOWS_BUILD_DIR:-build-windows}" windows/kolvex.dll mingw-w64-x86_64.cmake)
+win_x86=$(native win-x86 "${KOLVEX_WINDOWS_X86_BUILD_DIR:-build-windows-x86}" windows/kolvex.dll mingw-w64-i686.cmake)
 mkdir -p "$work/natives"/{linux-x64,linux-arm64,win-x64,win-x86}
-strip --strip-unneeded -o "$work/natives/linux-x64/libkolvex.so" \
-  "$(native linux-x64 "${KOLVEX_BUILD_DIR:-build}" linux/libkolvex.so.1 "")"
-aarch64-linux-gnu-strip --strip-unneeded -o "$work/natives/linux-arm64/libkolvex.so" \
-  "$(native linux-arm64 "${KOLVEX_ARM64_BUILD_DIR:-build-arm64}" linux/libkolvex.so.1 aarch64-linux-gnu.cmake)"
-cp "$(native win-x64 "${KOLVEX_WINDOWS_BUILD_DIR:-build-windows}" windows/kolvex.dll mingw-w64-x86_64.cmake)" \
-  "$work/natives/win-x64/"
-cp "$(native win-x86 "${KOLVEX_WINDOWS_X86_BUILD_DIR:-build-windows-x86}" windows/kolvex.dll mingw-w64-i686.cmake)" \
-  "$work/natives/win-x86/"
+strip --strip-unneeded -o "$work/natives/linux-x64/libkolvex.so" "$linux_x64"
+aarch64-linux-gnu-strip --strip-unneeded -o "$work/natives/linux-arm64/libkolvex.so" "$linux_arm64"
+cp "$win_x64" "$work/natives/win-x64/"
+cp "$win_x86" "$work/natives/win-x86/"
 # natives_as DIR A B C D: the four libraries under DIR/A ... DIR/D, in the
 # order linux-x64, linux-arm64, win-x64, win-x86.
 natives_as() {

@@ -13,6 +13,18 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=$(cd "${1:-build}" && pwd)
 export KOLVEX_DIST_DIR=$PWD/build-dist/packages
+# The release ships only libraries it checked: a tree holding an
+# instrumented one makes it fail, naming why.
+fake=$(mktemp -d)
+trap 'rm -rf "$fake"' EXIT
+mkdir "$fake/linux"
+cc -shared -fPIC -fsanitize=address -o "$fake/linux/libkolvex.so.1" tests/bindings/old_library.c
+if KOLVEX_BUILD_DIR=$fake scripts/dist.sh "$fake/out" >/dev/null 2>"$fake/err" ||
+  ! grep -q "an instrumented (sanitizer) build; not shipped" "$fake/err"; then
+  cat "$fake/err"
+  echo "bindings stage: scripts/dist.sh shipped an instrumented library"
+  exit 1
+fi
 KOLVEX_BUILD_DIR=$build scripts/dist.sh "$KOLVEX_DIST_DIR"
 /usr/bin/python3 tests/bindings/check_package.py "$KOLVEX_DIST_DIR"/*
 failed=()
