@@ -318,6 +318,13 @@ INSTANTIATE_TEST_SUITE_P(
                      "    SMBIOS tables, type 1: \"VMSER-0123456789\" (used)",
                      "    dmidecode -t 1 | grep \"Serial Number\": not started (the tables were "
                      "read)"}},
+        // A large server's table: its system structure past the first 4 KiB.
+        ExplainCase{"smbios_table_past_4_kib",
+                    ENOENT,
+                    "sysfs_smbios_large_table",
+                    nullptr,
+                    nullptr,
+                    {"    SMBIOS tables, type 1: \"VMSER-0123456789\" (used)"}},
         // A table file that holds no byte is no table: the tool is asked.
         ExplainCase{"smbios_table_empty",
                     ENOENT,
