@@ -325,7 +325,16 @@ INSTANTIATE_TEST_SUITE_P(
                     nullptr,
                     nullptr,
                     {"    SMBIOS tables, type 1: \"VMSER-0123456789\" (used)"}},
-        // A table file that holds no byte is no table: the tool is asked.
+        // An entry point refused, or a table file that holds no byte, is
+        // no table: the tool is asked.
+        ExplainCase{"smbios_entry_point_refused",
+                    ENOENT,
+                    "sysfs_smbios_bad_checksum",
+                    kAnsweringDmidecode,
+                    nullptr,
+                    {"    SMBIOS tables, type 1: $ROOT/firmware/dmi/tables/smbios_entry_point: not "
+                     "an entry point dmidecode takes",
+                     "    dmidecode -t 1 | grep \"Serial Number\": \"SN-1\" (used)"}},
         ExplainCase{"smbios_table_empty",
                     ENOENT,
                     "sysfs_smbios_empty_table",
