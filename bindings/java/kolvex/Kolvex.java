@@ -78,15 +78,18 @@ public final class Kolvex {
     if (self == null) {
       throw new IOException("this class's own location is not known");
     }
-    File file = File.createTempFile("kolvex", "-" + System.mapLibraryName("kolvex"));
-    file.deleteOnExit();
-    try (InputStream in = new URL(self, "../" + OWN_NATIVE).openStream()) {
-      Files.copy(in, file.toPath(), StandardCopyOption.REPLACE_EXISTING);
+    InputStream in;
+    try {
+      in = new URL(self, "../" + OWN_NATIVE).openStream();
     } catch (IOException e) {
-      file.delete();
       throw new IOException("not in " + self.toString().replaceFirst("!?/kolvex/Kolvex\\.class$", ""), e);
     }
-    return file.getAbsolutePath();
+    try (InputStream library = in) {
+      File file = File.createTempFile("kolvex", "-" + System.mapLibraryName("kolvex"));
+      file.deleteOnExit();
+      Files.copy(library, file.toPath(), StandardCopyOption.REPLACE_EXISTING);
+      return file.getAbsolutePath();
+    }
   }
 
   private static int[] numbers(String version) {
