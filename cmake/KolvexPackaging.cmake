@@ -259,4 +259,47 @@ collection through libkolvex, quietly, and kolvex.parse() reads a record
 received from elsewhere.")
 
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/debian/finish-packages.cmake)
+
+# rpm (cpack -G RPM, configured with -DCMAKE_INSTALL_PREFIX=/usr
+# -DCMAKE_INSTALL_LIBDIR=lib64): the same split under the names rpm systems
+# use, the Python module left out (its folder is Debian's). Requires and
+# Provides come from rpm's own reading of the binaries; the payload is xz,
+# which every rpm since CentOS 7's reads.
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/packaging/generator.cmake)
+set(CPACK_OBJCOPY_EXECUTABLE ${CMAKE_OBJCOPY})
+set(CPACK_READELF_EXECUTABLE ${CMAKE_READELF})
+set(CPACK_RPM_COMPONENT_INSTALL ON)
+set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
+set(CPACK_RPM_PACKAGE_RELEASE 1)
+set(CPACK_RPM_PACKAGE_LICENSE "Apache-2.0")
+set(CPACK_RPM_PACKAGE_GROUP "System Environment/Base")
+set(CPACK_RPM_PACKAGE_URL "https://kolvex.invalid/")
+set(CPACK_RPM_COMPRESSION_TYPE xz)
+# No /usr/lib/.build-id links: a library package holds only its soname's files.
+set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${CPACK_PACKAGE_CONTACT}
+%define _build_id_links none")
+set(CPACK_RPM_PACKAGE_AUTOREQPROV ON)
+if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
+  set(CPACK_RPM_PACKAGE_ARCHITECTURE aarch64)
+endif()
+set(_kolvex_rpm_exact "kolvex-libs = ${PROJECT_VERSION}-${CPACK_RPM_PACKAGE_RELEASE}")
+set(CPACK_RPM_LIBRARY_PACKAGE_NAME kolvex-libs)
+set(CPACK_RPM_LIBRARY_PACKAGE_SUMMARY "Terminal identity collector, shared library")
+set(CPACK_RPM_LIBRARY_POST_INSTALL_SCRIPT_FILE ${PROJECT_SOURCE_DIR}/packaging/rpm/ldconfig.sh)
+set(CPACK_RPM_LIBRARY_POST_UNINSTALL_SCRIPT_FILE ${PROJECT_SOURCE_DIR}/packaging/rpm/ldconfig.sh)
+set(CPACK_RPM_DEVELOPMENT_PACKAGE_NAME kolvex-devel)
+set(CPACK_RPM_DEVELOPMENT_PACKAGE_SUMMARY "Terminal identity collector, development files")
+set(CPACK_RPM_DEVELOPMENT_PACKAGE_REQUIRES "${_kolvex_rpm_exact}")
+set(CPACK_RPM_DEVELOPMENT_PACKAGE_PROVIDES "pkgconfig(kolvex) = ${PROJECT_VERSION}")
+set(CPACK_RPM_DEVELOPMENT_PACKAGE_GROUP "Development/Libraries")
+set(CPACK_RPM_PROGRAM_PACKAGE_NAME kolvex)
+set(CPACK_RPM_PROGRAM_PACKAGE_SUMMARY "Terminal identity collector, command-line program")
+set(CPACK_RPM_PROGRAM_PACKAGE_REQUIRES "${_kolvex_rpm_exact}, dmidecode")
+foreach(_component LIBRARY DEVELOPMENT PROGRAM)
+  string(REGEX REPLACE "^[^\n]*\n" "" CPACK_RPM_${_component}_PACKAGE_DESCRIPTION
+    "${CPACK_DEBIAN_${_component}_DESCRIPTION}")
+endforeach()
+# Folders the system's own packages own.
+set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/lib64/cmake /usr/lib64/pkgconfig
+  /usr/share/man /usr/share/man/man1 /usr/share/doc)
 include(CPack)

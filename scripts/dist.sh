@@ -1,19 +1,27 @@
 #!/usr/bin/env bash
-# One package per language, each holding the library for Linux x86-64 and
-# arm64 and Windows x64 and x86 in its ecosystem's own layout, written into
-# OUTPUT_DIR (default dist/):
+# The whole release, written into OUTPUT_DIR (default dist/): one package
+# per language, each holding the library for Linux x86-64 and arm64 and
+# Windows x64 and x86 in its ecosystem's own layout, and the packages of the
+# systems themselves:
 #   kolvex-VERSION.jar            classes (Java 8) and linux-x86-64/, linux-aarch64/,
 #                                 win32-x86-64/, win32-x86/ (JNA's resource layout)
 #   kolvex-VERSION.tgz            npm pack: prebuilds/{linux-x64,linux-arm64,win32-x64,win32-ia32}/
 #   kolvex-VERSION-py3-none-PLATFORM.whl   one wheel per platform, the library beside the module
 #   Kolvex.VERSION.nupkg          lib/netstandard2.0/Kolvex.dll, runtimes/<rid>/native/
+#   *_VERSION_{amd64,arm64,all}.deb, .ddeb   the Debian packages
+#   kolvex*-VERSION-1.{x86_64,aarch64}.rpm   the rpm set
+#   kolvexforlinux-VERSION-linux-{x64,arm64}.tar.gz   runs where it is unpacked
+#   kolvexforWindows-VERSION-{win64,win32}[-debug].zip
 #   scripts/dist.sh [OUTPUT_DIR]
-# The libraries come from the test command's build trees when they hold one
-# (rebuilt there first, so they are of the sources at hand):
-# KOLVEX_BUILD_DIR (default build), KOLVEX_ARM64_BUILD_DIR (build-arm64),
-# KOLVEX_WINDOWS_BUILD_DIR (build-windows), KOLVEX_WINDOWS_X86_BUILD_DIR
-# (build-windows-x86). A missing one is built here, the library alone, in
-# build-dist/PLATFORM. Installs what it needs when missing (as root).
+# The Linux binaries are built in a Debian 11 root (scripts/release-root.sh,
+# scripts/release-linux.sh) in KOLVEX_RELEASE_DIR (default
+# build-dist/release, inside this checkout)/linux-{x64,arm64}, so that they
+# load on glibc 2.17 and later without the host's C++ runtime: needs root.
+# The Windows libraries come from the Windows stage's build trees when they
+# hold one (rebuilt there first, so they are of the sources at hand):
+# KOLVEX_WINDOWS_BUILD_DIR (default build-windows), KOLVEX_WINDOWS_X86_BUILD_DIR
+# (build-windows-x86); a missing one is built here in build-dist/PLATFORM.
+# Installs what it needs when missing (as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 src=$PWD
@@ -24,7 +32,7 @@ jobs=${KOLVEX_JOBS:-2}
 
 scripts/install-deps.sh cmake make g++ binutils g++-aarch64-linux-gnu binutils-aarch64-linux-gnu \
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix default-jdk-headless libjna-java mono-mcs \
-  python3 python3-pip python3-setuptools python3-wheel
+  python3 python3-pip python3-setuptools python3-wheel mmdebstrap util-linux
 command -v node >/dev/null && command -v npm >/dev/null || scripts/install-deps.sh nodejs npm
 jna=/usr/share/java/jna.jar
 
@@ -83,10 +91,27 @@ native() {
   echo "$(cd "$tree" && pwd)/$3"
 }
 
+# The Linux release of ARCH, built in the Debian 11 root unless its tree
+# holds a library already and no build configuration (a library given as
+# it is); checked either way. Its packages land in TREE/packages.
+release=$(realpath -m "${KOLVEX_RELEASE_DIR:-build-dist/release}")
+linux_release() {
+  local tree=$release/linux-$1
+  if [ -f "$tree/CMakeCache.txt" ] || [ ! -f "$tree/linux/libkolvex.so.1" ]; then
+    case $tree/ in "$src"/*) ;; *) echo "dist: $tree: the release trees must lie inside $src" >&2; exit 1 ;; esac
+    echo "dist: building the Linux $1 release in the Debian 11 root, in $tree" >&2
+    rm -rf "$tree/packages"
+    scripts/release-root.sh run "$src/scripts/release-linux.sh" "$1" "$tree" "$tree/packages" >&2 ||
+      { echo "dist: the Linux $1 release does not build" >&2; exit 1; }
+  fi
+  check_native "linux-$1" "$tree/linux/libkolvex.so.1"
+  echo "$tree/linux/libkolvex.so.1"
+}
+
 # The four libraries under their platforms' names, the Linux ones stripped
 # (the Windows build strips its DLL itself).
-linux_x64=$(native linux-x64 "${KOLVEX_BUILD_DIR:-build}" linux/libkolvex.so.1 "")
-linux_arm64=$(native linux-arm64 "${KOLVEX_ARM64_BUILD_DIR:-build-arm64}" linux/libkolvex.so.1 aarch64-linux-gnu.cmake)
+linux_x64=$(linux_release x64)
+linux_arm64=$(linux_release arm64)
 win_x64=$(native win-x64 "${KOLVEX_WINDOWS_BUILD_DIR:-build-windows}" windows/kolvex.dll mingw-w64-x86_64.cmake)
 win_x86=$(native win-x86 "${KOLVEX_WINDOWS_X86_BUILD_DIR:-build-windows-x86}" windows/kolvex.dll mingw-w64-i686.cmake)
 mkdir -p "$work/natives"/{linux-x64,linux-arm64,win-x64,win-x86}
@@ -106,7 +131,18 @@ natives_as() {
   done
 }
 rm -f "$out"/kolvex-"$version".jar "$out"/kolvex-"$version".tgz "$out"/kolvex-"$version"-*.whl \
-  "$out"/Kolvex."$version".nupkg
+  "$out"/Kolvex."$version".nupkg "$out"/*_"$version"_*.deb "$out"/*_"$version"_*.ddeb \
+  "$out"/kolvex*-"$version"-*.rpm "$out"/kolvexforlinux-"$version"-linux-*.tar.gz \
+  "$out"/kolvexforWindows-"$version"-*.zip
+
+# The systems' own packages: the Linux releases' and the Windows ZIPs, made
+# from the trees whose DLLs the language packages carry.
+cp "${linux_x64%/linux/*}"/packages/* "${linux_arm64%/linux/*}"/packages/* "$out/"
+for dll in "$win_x64" "$win_x86"; do
+  (cd "${dll%/windows/*}" && cpack -G ZIP -B "$work/zip" >/dev/null) ||
+    { echo "dist: ${dll%/windows/*}: no Windows ZIPs" >&2; exit 1; }
+done
+cp "$work"/zip/kolvexforWindows-"$version"-*.zip "$out/"
 
 # Java: the classes for Java 8 and later, the natives where JNA looks for
 # them on the class path.
@@ -135,7 +171,7 @@ cp LICENSE "$work/nupkg/"
 # the module.
 /usr/bin/python3 -m pip wheel --quiet --no-build-isolation --no-index --no-deps -w "$work/wheel" ./bindings/python
 /usr/bin/python3 - "$work" "$out" "$version" <<'EOF'
-import base64, hashlib, os, re, subprocess, sys, zipfile
+import base64, hashlib, os, re, sys, zipfile
 
 work, out, version = sys.argv[1:4]
 
@@ -187,37 +223,8 @@ with zipfile.ZipFile(os.path.join(out, "Kolvex.%s.nupkg" % version), "w") as nup
             with open(path, "rb") as data:
                 add(nupkg, os.path.relpath(path, root), data.read())
 
-# The newest symbol versions that manylinux_2_GLIBC promises, from its
-# oldest distributions' C++ runtimes.
-BASELINES = [
-    (17, {"GLIBCXX": (3, 4, 19), "CXXABI": (1, 3, 7), "GCC": (4, 8, 0)}),
-    (24, {"GLIBCXX": (3, 4, 22), "CXXABI": (1, 3, 10), "GCC": (4, 8, 0)}),
-    (28, {"GLIBCXX": (3, 4, 25), "CXXABI": (1, 3, 11), "GCC": (7, 0, 0)}),
-    (34, {"GLIBCXX": (3, 4, 29), "CXXABI": (1, 3, 13), "GCC": (7, 0, 0)}),
-]
-# What every manylinux system has.
-SYSTEM_LIBRARIES = {
-    "libc.so.6", "libm.so.6", "libdl.so.2", "librt.so.1", "libpthread.so.0", "libgcc_s.so.1",
-    "libstdc++.so.6", "libutil.so.1", "libresolv.so.2", "ld-linux-x86-64.so.2", "ld-linux-aarch64.so.1",
-}
-
-
-def linux_tag(library, arch):
-    # manylinux_2_N as far as the library's needed libraries and symbol
-    # versions show; linux_ARCH otherwise.
-    dynamic = subprocess.run(["readelf", "-dW", library], capture_output=True, text=True, check=True).stdout
-    needed = set(re.findall(r"\(NEEDED\)\s+Shared library: \[(.*)\]", dynamic))
-    versions = subprocess.run(["readelf", "-VW", library], capture_output=True, text=True, check=True).stdout
-    newest = {}
-    for kind, number in re.findall(r"Name: ([A-Z]+)_([0-9.]+)", versions):
-        newest[kind] = max(newest.get(kind, ()), tuple(int(n) for n in number.split(".")))
-    glibc = newest.pop("GLIBC", (2, 17))
-    cxx = next((minor for minor, limits in BASELINES
-                if all(kind in limits and v <= limits[kind] for kind, v in newest.items())), None)
-    if not needed <= SYSTEM_LIBRARIES or cxx is None or glibc[0] != 2:
-        print("dist: %s: needs %s, symbol versions %s: linux_%s" % (library, sorted(needed), newest, arch))
-        return "linux_" + arch
-    return "manylinux_2_%d_%s" % (max(17, glibc[1], cxx), arch)
+sys.path.insert(0, os.path.abspath("scripts"))  # dist.sh runs in the checkout
+from floor import linux_tag
 
 
 def record_line(name, data):
@@ -242,7 +249,10 @@ for platform, native in [("linux-x64", "libkolvex.so"), ("linux-arm64", "libkolv
             data = source.read(name)
             if name == info + "WHEEL":
                 data = re.sub(rb"Root-Is-Purelib: true", b"Root-Is-Purelib: false", data)
-                data = re.sub(rb"Tag: py3-none-any", b"Tag: py3-none-" + tag.encode(), data)
+                # A compressed tag set (manylinux_2_17_x86_64.manylinux2014_x86_64)
+                # is one Tag line each.
+                data = data.replace(b"Tag: py3-none-any\n", b"".join(
+                    b"Tag: py3-none-" + t.encode() + b"\n" for t in tag.split(".")))
             if name != info + "RECORD":
                 members.append((name, data))
         for name, data in members:
@@ -251,5 +261,6 @@ for platform, native in [("linux-x64", "libkolvex.so"), ("linux-arm64", "libkolv
         add(wheel, info + "RECORD", "".join(records) + info + "RECORD,,\n")
 EOF
 echo "dist: kolvex $version in $out"
-(cd "$out" && ls -l kolvex-"$version".jar kolvex-"$version".tgz kolvex-"$version"-*.whl Kolvex."$version".nupkg |
-  awk '{print $5, $NF}')
+(cd "$out" && ls -l kolvex-"$version".jar kolvex-"$version".tgz kolvex-"$version"-*.whl Kolvex."$version".nupkg \
+  ./*_"$version"_*.deb ./*_"$version"_*.ddeb kolvex*-"$version"-*.rpm kolvexforlinux-"$version"-linux-*.tar.gz \
+  kolvexforWindows-"$version"-*.zip | awk '{sub("^./", "", $NF); print $5, $NF}')

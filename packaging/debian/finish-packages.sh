@@ -17,7 +17,7 @@ for pkg in "$@"; do
   fi
   if [[ $name == *-dbgsym ]]; then
     mkdir -p "$tree/root/usr/share/doc"
-    ln -s "${name%-dbgsym}" "$tree/root/usr/share/doc/$name"
+    ln -sfn "${name%-dbgsym}" "$tree/root/usr/share/doc/$name"
     (cd "$tree/root" && find usr -type f -print0 | LC_ALL=C sort -z | xargs -0 md5sum > DEBIAN/md5sums)
   fi
   dpkg-deb --root-owner-group -Zxz -b "$tree/root" "$pkg" >/dev/null

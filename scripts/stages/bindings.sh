@@ -17,16 +17,23 @@ export KOLVEX_DIST_DIR=$PWD/build-dist/packages
 # instrumented one makes it fail, naming why.
 fake=$(mktemp -d)
 trap 'rm -rf "$fake"' EXIT
-mkdir "$fake/linux"
-cc -shared -fPIC -fsanitize=address -o "$fake/linux/libkolvex.so.1" tests/bindings/old_library.c
-if KOLVEX_BUILD_DIR=$fake scripts/dist.sh "$fake/out" >/dev/null 2>"$fake/err" ||
+mkdir -p "$fake/linux-x64/linux"
+cc -shared -fPIC -fsanitize=address -o "$fake/linux-x64/linux/libkolvex.so.1" tests/bindings/old_library.c
+if KOLVEX_RELEASE_DIR=$fake scripts/dist.sh "$fake/out" >/dev/null 2>"$fake/err" ||
   ! grep -q "an instrumented (sanitizer) build; not shipped" "$fake/err"; then
   cat "$fake/err"
   echo "bindings stage: scripts/dist.sh shipped an instrumented library"
   exit 1
 fi
-KOLVEX_BUILD_DIR=$build scripts/dist.sh "$KOLVEX_DIST_DIR"
-/usr/bin/python3 tests/bindings/check_package.py "$KOLVEX_DIST_DIR"/*
+scripts/dist.sh "$KOLVEX_DIST_DIR"
+/usr/bin/python3 tests/bindings/check_package.py "$KOLVEX_DIST_DIR"/kolvex-*.{jar,tgz,whl} \
+  "$KOLVEX_DIST_DIR"/Kolvex.*.nupkg
+# Every Linux binary of the release, alone or inside a package, within the
+# floor (glibc 2.17, no host C++ runtime); the systems' packages as their
+# own tools judge them; then the release on an old system.
+/usr/bin/python3 scripts/floor.py check "$KOLVEX_DIST_DIR"/*
+bash tests/package/check_release.sh "$KOLVEX_DIST_DIR"
+bash tests/bindings/old_system.sh "$build"
 failed=()
 for lang in dotnet java node python; do
   script=tests/bindings/$lang.sh

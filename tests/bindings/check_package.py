@@ -56,7 +56,7 @@ def check(package):
         with zipfile.ZipFile(package) as z:
             members = {name: z.read(name) for name in z.namelist()}
     if package.endswith(".whl"):
-        tag = re.search(r"-py3-none-(?:(?:many)?linux_(?:2_\d+_)?)?(\w+)\.whl$", package)
+        tag = re.search(r"-py3-none-(?:\w+\.)*(?:(?:many)?linux(?:_2_\d+|2014)?_)?(\w+)\.whl$", package)
         wanted = {p: "kolvex/" + v[1].split("/")[1] for p, v in PLATFORMS.items() if tag and v[3] == tag[1]}
         wheels.update(wanted)
     else:
