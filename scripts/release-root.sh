@@ -17,9 +17,10 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 root=$(realpath -m "${KOLVEX_RELEASE_ROOT:-$src/build-dist/debian11}")
 # Building: the compilers (arm64 by cross g++), dpkg-shlibdeps with arm64's
 # libc for the arm64 packages' dependencies, rpmbuild. Running: what a user
-# there has to run the program, the wheel and the jar.
+# there has to run the program (with the tools it may start), the wheel and
+# the jar.
 packages=g++,make,cmake,binutils,file,dpkg-dev,rpm,g++-aarch64-linux-gnu,libc6:arm64,
-packages+=python3,python3-venv,python3-pip,default-jdk-headless,libjna-java,dmidecode
+packages+=python3,python3-venv,python3-pip,default-jdk-headless,libjna-java,dmidecode,lshw
 suite=bullseye
 
 die() {
@@ -44,12 +45,17 @@ make_root() {
     head -n 1)
   mirror=${KOLVEX_DEBIAN_MIRROR:-${mirror:-http://deb.debian.org/debian}}
   echo "release-root: making a Debian 11 ($suite) root in $root from $mirror" >&2
-  rm -rf --one-file-system "$root"
   mkdir -p "$(dirname "$root")"
   local started=$SECONDS
-  mmdebstrap --quiet --variant=minbase --architectures=amd64,arm64 --include="$packages" \
-    --aptopt='Acquire::Languages "none"' "$suite" "$root" "deb $mirror $suite main" >&2 ||
-    die "could not make the Debian 11 root from $mirror"
+  # Once Debian moves the release to its archive, from there.
+  local from
+  for from in "$mirror" http://archive.debian.org/debian; do
+    rm -rf --one-file-system "$root"
+    mmdebstrap --quiet --variant=minbase --architectures=amd64,arm64 --include="$packages" \
+      --aptopt='Acquire::Languages "none"' --aptopt='Acquire::Check-Valid-Until "false"' \
+      "$suite" "$root" "deb $from $suite main" >&2 && break
+    [ "$from" != http://archive.debian.org/debian ] || die "could not make the Debian 11 root from $mirror or $from"
+  done
   echo "$suite $packages" >"$root/.kolvex-root"
   echo "release-root: made in $((SECONDS - started)) s" >&2
   echo "$root"

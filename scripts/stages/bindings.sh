@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Bindings stage: the packages of scripts/dist.sh, one per language with
-# the libraries of Linux x64 and arm64 and Windows x64 and x86 inside, made
-# into build-dist/packages from the trees of the main build and the arm64 and
-# windows stages (which the test command runs before this one) and checked
-# (tests/bindings/check_package.py); then each language binding over the C
+# Bindings stage: the release of scripts/dist.sh, made into
+# build-dist/packages (the Linux binaries in its Debian 11 root, the Windows
+# ones from the windows stage's trees, which the test command builds before
+# this one): the language packages checked (tests/bindings/check_package.py),
+# every Linux binary against the glibc 2.17 floor (scripts/floor.py), the
+# systems' packages by lintian and rpmlint, the release on an old system
+# (tests/bindings/old_system.sh); then each language binding over the C
 # interface is built with its own ecosystem's tools, runs its own tests
 # against the real libkolvex.so.1 of the main build, and its end-to-end row
 # on the stand-in machine (tests/bindings/machine.sh) from its package. Each

@@ -13,7 +13,8 @@
 # that lld-link linked against kolvex.lib, also that client: an image of the
 # build's machine importing only KERNEL32 and, from kolvex.dll, names the
 # DLL exports (a kolvex.lib with decorated x86 names links, then fails to
-# load). None of it starts a program: it holds where wine cannot run them.
+# load). Every image loads on Windows 7 SP1: its DLLs and subsystem version.
+# None of it starts a program: it holds where wine cannot run them.
 # Usage: check_image.sh EXE WINDRES OBJDUMP VERSION SYSTEM [BUILD_DIR CPACK [DLL SOURCE_DIR [LINKED]]]
 set -u
 exe=$1 windres=$2 objdump=$3 version=$4 system=$5 build=${6:-} cpack=${7:-} dll=${8:-} source=${9:-}
@@ -50,9 +51,15 @@ case $system in
   win32) magic='^Magic.*10b' format=pei-i386 machine="PE32 (x86)" imp=__imp__ ;;
   *) echo "unknown system $system" >&2; exit 2 ;;
 esac
+# System DLLs that Windows 7 SP1 has (no api-ms-win-crt-* of the newer
+# runtimes), and a subsystem version it loads (6.1 at most).
 system_dlls='^(KERNEL32|msvcrt|IPHLPAPI|NETAPI32|ole32|OLEAUT32|ADVAPI32|USER32|WS2_32)\.dll$'
 check_imports() {  # IMAGE OBJDUMP_OUTPUT [ALLOWED_DLLS]
   grep -q "$magic" <<<"$2" && grep -q "file format $format\$" <<<"$2" || fail "$1: not a $machine image"
+  local subsystem
+  subsystem=$(awk '$1 == "MajorSubsystemVersion" { major = $2 } $1 == "MinorSubsystemVersion" { print major "." $2 }' <<<"$2")
+  awk -v v="$subsystem" 'BEGIN { split(v, p, "."); exit !(v != "" && (p[1] < 6 || (p[1] == 6 && p[2] <= 1))) }' ||
+    fail "$1: subsystem version '$subsystem', newer than Windows 7's 6.1"
   while read -r imported; do
     grep -qiE "${3:-$system_dlls}" <<<"$imported" || fail "$1 imports $imported"
   done < <(sed -n 's/^\s*DLL Name: //p' <<<"$2")
