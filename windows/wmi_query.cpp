@@ -92,12 +92,13 @@ int QueryFirstValue(const WmicQuery& query, char* text, int size) {
   // worker whose caller has stopped waiting from waiting here for good.
   ComRef<IWbemClassObject> first;
   ULONG returned = 0;
-  if (objects->Next(CommandTimeoutMs(), 1, first.slot(), &returned) != WBEM_S_NO_ERROR ||
-      returned != 1 || first.get() == nullptr)
-    return -1;
+  const HRESULT next = objects->Next(CommandTimeoutMs(), 1, first.slot(), &returned);
+  if (next == WBEM_S_FALSE && returned == 0) return 1;  // no object: an answer all the same
+  if (next != WBEM_S_NO_ERROR || returned != 1 || first.get() == nullptr) return -1;
 
   Variant value;
   if (FAILED(first->Get(query.wmiProperty, 0, value.get(), nullptr, nullptr))) return -1;
+  if (V_VT(value.get()) == VT_NULL || V_VT(value.get()) == VT_EMPTY) return 1;
   if (V_VT(value.get()) != VT_BSTR || V_BSTR(value.get()) == nullptr) return -1;
 
   // wmic shows the value as text of the console code page; identifiers are
@@ -168,7 +169,12 @@ int ReadWmiValue(const WmicQuery& query, char* out, int timeoutMs) {
   CloseHandle(worker);
   int result = kWmiTimedOut;
   if (waited == WAIT_OBJECT_0) {  // the worker has let go; what it wrote is final
-    result = job->result == 0 && CopyFirstValue(job->text, out, query.most) > 0 ? 0 : -1;
+    if (job->result == 0 && CopyFirstValue(job->text, out, query.most) > 0)
+      result = 0;
+    else if (job->result == 0 || job->result == kWmiNoValue)
+      result = kWmiNoValue;
+    else
+      result = -1;
   }
   Release(job);
   return result;

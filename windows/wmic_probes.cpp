@@ -14,13 +14,14 @@
 
 namespace kolvex {
 
-const WmicQuery kDiskSerialQuery = {"wmic diskdrive get serialnumber",
-                                    L"SELECT SerialNumber FROM Win32_DiskDrive", L"SerialNumber",
-                                    16};
-const WmicQuery kCpuIdQuery = {"wmic CPU get ProcessorID",
-                               L"SELECT ProcessorId FROM Win32_Processor", L"ProcessorId", 16};
+const WmicQuery kDiskSerialQuery = {
+    "wmic diskdrive get serialnumber", L"SELECT SerialNumber FROM Win32_DiskDrive", L"SerialNumber",
+    "Win32_DiskDrive.SerialNumber", 16};
+const WmicQuery kCpuIdQuery = {"wmic CPU get ProcessorID", L"SELECT ProcessorId FROM Win32_Processor",
+                               L"ProcessorId", "Win32_Processor.ProcessorId", 16};
 const WmicQuery kBiosSerialQuery = {"wmic bios get serialnumber",
-                                    L"SELECT SerialNumber FROM Win32_BIOS", L"SerialNumber", 10};
+                                    L"SELECT SerialNumber FROM Win32_BIOS", L"SerialNumber",
+                                    "Win32_BIOS.SerialNumber", 10};
 
 int CopyFirstValue(const char* text, char* out, int most) {
   int n = 0;
@@ -102,7 +103,7 @@ void ExplainWmic(Trace& trace, TraceStep step, const char* command, bool started
   if (!started) {
     trace.Note(step, false, "%s: not started", command);
 #if KOLVEX_WMI_FALLBACK
-    trace.Hint(step, "wmic missing: read from WMI");
+    trace.Hint(step, "WMI gave no answer and wmic is missing");
 #else
     trace.Hint(step, "wmic missing: build with the WMI fallback, or install wmic");
 #endif
@@ -115,15 +116,16 @@ void ExplainWmic(Trace& trace, TraceStep step, const char* command, bool started
 
 void ExplainWmi(Trace& trace, TraceStep step, const WmicQuery& query, int result, int waitedMs,
                 const char* value) {
-  char statement[96] = {0};
-  for (std::size_t i = 0; i + 1 < sizeof statement && query.wmiStatement[i] != L'\0'; ++i)
-    statement[i] = NarrowUnit(static_cast<unsigned>(query.wmiStatement[i]));
   if (result == 0 && value[0] != '\0')
-    trace.Note(step, true, "WMI %s: %s", statement, Quote(value).text);
+    trace.Note(step, true, "WMI %s: %s", query.wmiSource, Quote(value).text);
   else if (result == kWmiTimedOut)
-    trace.Note(step, false, "WMI %s: no answer within %d ms, no value", statement, waitedMs);
+    trace.Note(step, false, "WMI %s: no answer within %d ms", query.wmiSource, waitedMs);
+  else if (result == -1)
+    trace.Note(step, false, "WMI %s: failed", query.wmiSource);
   else
-    trace.Note(step, false, "WMI %s: no value", statement);
+    trace.Note(step, false, "WMI %s: no value", query.wmiSource);
+  if (result == 0 || result == kWmiNoValue)
+    trace.Note(step, false, "%s: not started, WMI answered", query.command);
 }
 
 }  // namespace kolvex
@@ -143,8 +145,15 @@ bool WmicProgram(char* path, UINT size) {
 }
 
 void RunQuery(const kolvex::WmicQuery& query, kolvex::TraceStep step, char* out) {
-  const ULONGLONG start = GetTickCount64();
   const int timeoutMs = kolvex::CommandTimeoutMs();
+#if KOLVEX_WMI_FALLBACK
+  // The provider wmic would ask, asked here: no process started. wmic only
+  // where WMI failed or did not answer in time.
+  const int answer = kolvex::ReadWmiValue(query, out, timeoutMs);
+  if (kolvex::Trace* trace = kolvex::ActiveTrace())
+    kolvex::ExplainWmi(*trace, step, query, answer, timeoutMs, out);
+  if (answer == 0 || answer == kolvex::kWmiNoValue) return;
+#endif
   char program[MAX_PATH];
   char capture[kolvex::kCaptureSize];
   std::memset(capture, 0, sizeof capture);
@@ -157,19 +166,6 @@ void RunQuery(const kolvex::WmicQuery& query, kolvex::TraceStep step, char* out)
   if (kolvex::Trace* trace = kolvex::ActiveTrace())
     kolvex::ExplainWmic(*trace, step, query.command, outcome.started, outcome.timedOut, timeoutMs,
                         reading, capture, out);
-  if (outcome.started && reading != kolvex::WmicReading::kReport) return;
-#if KOLVEX_WMI_FALLBACK
-  // No wmic on this machine, or one that reported a failure: ask the store
-  // it would have read, for what is left of this item's deadline.
-  const ULONGLONG spent = GetTickCount64() - start;
-  const int left =
-      spent >= static_cast<ULONGLONG>(timeoutMs) ? 0 : timeoutMs - static_cast<int>(spent);
-  const int result = kolvex::ReadWmiValue(query, out, left);
-  if (kolvex::Trace* trace = kolvex::ActiveTrace())
-    kolvex::ExplainWmi(*trace, step, query, result, left, out);
-#else
-  (void)start;
-#endif
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Disk serial, CPU ID and BIOS serial from wmic queries, with WMI itself as
-// the source when the wmic tool cannot be started.
+// Disk serial, CPU ID and BIOS serial: asked of WMI in this process first,
+// from the wmic tool only where WMI cannot answer.
 #pragma once
 
 #include "trace.h"
@@ -7,11 +7,13 @@
 namespace kolvex {
 
 // One query: the wmic command line, the WMI statement and property that
-// read the same value, and the most characters the item takes.
+// read the same value (and their name, CLASS.PROPERTY), and the most
+// characters the item takes.
 struct WmicQuery {
   const char* command;
   const wchar_t* wmiStatement;
   const wchar_t* wmiProperty;
+  const char* wmiSource;
   int most;
 };
 
@@ -48,11 +50,14 @@ WmicReading ParseWmicCapture(const char* capture, const WmicQuery& query, char* 
 void ExplainWmic(Trace& trace, TraceStep step, const char* command, bool started, bool timedOut,
                  int timeoutMs, WmicReading reading, const char* capture, const char* value);
 
-// ReadWmiValue's result when WMI did not answer within the time left.
+// ReadWmiValue's results beside 0 (a value) and -1 (COM, the connection or
+// the query failed): WMI did not answer within the time it was given, or
+// it answered without a value (no object, or the property empty).
 constexpr int kWmiTimedOut = -2;
+constexpr int kWmiNoValue = 1;
 
-// The same for the WMI fallback's answer (result as ReadWmiValue returns
-// it, waitedMs the time it was given).
+// The same for the WMI answer (result as ReadWmiValue returns it, waitedMs
+// the time it was given); one that stands names wmic as not started.
 void ExplainWmi(Trace& trace, TraceStep step, const WmicQuery& query, int result, int waitedMs,
                 const char* value);
 
@@ -61,6 +66,8 @@ void ExplainWmi(Trace& trace, TraceStep step, const WmicQuery& query, int result
 #if defined(_WIN32)
 // Each writes the value's characters into the caller's zero-filled buffer
 // (50 bytes in the run) and no NUL; nothing found leaves it untouched.
+// With the WMI reader built in, WMI answers first; wmic is started only
+// where WMI failed or did not answer within the deadline.
 void GetDiskSerialByWmic(char* out);
 void GetCpuSerial(char* out);
 void GetBIOSSerial(char* out);

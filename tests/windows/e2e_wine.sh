@@ -14,20 +14,24 @@
 #       and passes the same checks; every further side must also give the
 #       first side's record (the time aside), explanation, flags and header.
 #
-# MODE  standin         a stand-in wmic.exe in the system's wbem folders prints
-#                       recorded output (ANSI "\r\r\n", UTF-16 with mark)
+# MODE  standin         WMI switched off (wbemprox), a stand-in wmic.exe in
+#                       the system's wbem folders prints recorded output
+#                       (ANSI "\r\r\n", UTF-16 with mark)
 #       standin-hung    as standin, but the CPU query answers and never exits:
 #                       the run ends by the deadline, every value kept
-#       standin-silent  the stand-in prints nothing: the items stay empty,
-#                       WMI is not asked
-#       wine-wmic       wine's own wmic (UTF-16 with mark into the pipe); a
+#       standin-silent  the stand-in prints nothing: the items stay empty
+#       wine-wmic       WMI switched off for kolvex's programs alone, wine's
+#                       own wmic (UTF-16 with mark into the pipe) answers; a
 #                       stand-in beside the program and another in the current
 #                       directory are never started
-#       wmi             wmic switched off: the values come from WMI
+#       wmi             WMI and wine's wmic both there: the values come from
+#                       WMI, wmic is not started
 #       none            neither wmic nor WMI: the items are empty and flagged
-#       standin-error   the stand-in answers every query with an error report
-#                       on its standard error, as wmic does:
-#                       no item takes it, WMI answers instead
+#       standin-error   WMI switched off, the stand-in answers every query
+#                       with an error report on its standard error, as wmic
+#                       does: no item takes it
+# In the wine-wmic and wmi modes every value must be the one wine's wmic
+# prints for the same query: the two routes give the same record.
 # The stand-ins go into the sandbox's own prefix (system32 for x64 callers,
 # syswow64 for x86 ones), after wine's wmic has told the host's CPU ID. The
 # standin, wmi and none modes run the program with /explain: the same frame,
@@ -88,6 +92,10 @@ for side in "$@"; do
   fi
 done
 case $mode in
+  standin*) export WINEDLLOVERRIDES="mscoree,mshtml=;wbemprox=d" ;;
+  wine-wmic) export KOLVEX_E2E_PROGRAMS_WITHOUT_WMI=1 ;;
+esac
+case $mode in
   standin) plant "$run/wbem" ansi-diskdrive.out utf16-cpu.out ansi-bios.out ;;
   standin-hung)
     plant "$run/wbem" ansi-diskdrive.out utf16-cpu.out ansi-bios.out
@@ -98,7 +106,7 @@ case $mode in
     plant "$run/wbem"
     for class in diskdrive cpu bios; do cp "$data/ansi-error.out" "$run/wbem/$class.err"; done ;;
   wine-wmic) rmdir "$run/wbem" ;;
-  wmi) export WINEDLLOVERRIDES="mscoree,mshtml=;wmic.exe=d" ;;
+  wmi) ;;
   none) export WINEDLLOVERRIDES="mscoree,mshtml=;wmic.exe=d;wbemprox=d" ;;
   *) echo "unknown mode $mode" >&2; exit 2 ;;
 esac
@@ -107,15 +115,25 @@ case $mode in
   *) option= ;;
 esac
 
-# Inside the sandbox: what wine's own wmic says for the CPU (asked from
-# elsewhere, before any stand-in is planted, with the first side's loader),
-# the stand-ins planted, then each side's program, started from a folder of
-# its own by its side's loader, and its clients.
+# Inside the sandbox: what wine's own wmic says for the three queries
+# (asked from elsewhere, before any stand-in is planted, with the first
+# side's loader), WMI switched off for kolvex's programs where the mode says
+# so (wine's per-program DLL settings), the stand-ins planted, then each
+# side's program, started from a folder of its own by its side's loader,
+# and its clients.
 # The stand-ins note their calls, and beat, in the folder they were started
 # from: system32 for an x64 caller, syswow64 for an x86 one.
 inner='wbems="$WINEPREFIX/drive_c/windows/system32/wbem $WINEPREFIX/drive_c/windows/syswow64/wbem"
   wine=$(cat "$3/loader")
-  cd / && WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wmic CPU get ProcessorID </dev/null >"$1/cpu.wmic" 2>/dev/null
+  cd / && for q in "diskdrive get serialnumber:disk" "CPU get ProcessorID:cpu" "bios get serialnumber:bios"; do
+    WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wmic ${q%:*} </dev/null >"$1/${q##*:}.wmic" 2>/dev/null
+  done
+  if [ -n "${KOLVEX_E2E_PROGRAMS_WITHOUT_WMI:-}" ]; then
+    for exe in kolvexforWindows.exe kolvex_c_client.exe kolvex_linked_client.exe; do
+      "$wine" reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe\\DllOverrides" /v wbemprox /d "" /f \
+        </dev/null >/dev/null 2>&1 || exit 1
+    done
+  fi
   if [ -e "$1/wbem/wmic.exe" ]; then for w in $wbems; do cp "$1"/wbem/* "$w/"; done; fi
   calls() { for w in $wbems; do cat "$w/wmic-calls.log" 2>/dev/null; rm -f "$w/wmic-calls.log"; done; }
   beat() { cat $(for w in $wbems; do echo "$w/cpu.beat"; done) 2>/dev/null | wc -c; }
@@ -157,14 +175,16 @@ failures=0
 fail() { echo "FAIL: $side_name: $*"; failures=$((failures + 1)); }
 gbk() { printf '%s' "$1" | iconv -f UTF-8 -t GBK; }
 
-host_cpu=$(iconv -f UTF-16 -t ASCII "$run/cpu.wmic" 2>/dev/null | sed -n 2p | awk '{print substr($1, 1, 16)}')
+wine_wmic() {  # item width: the first value wine's wmic printed for the item
+  iconv -f UTF-16 -t ASCII "$run/$1.wmic" 2>/dev/null | sed -n 2p | awk -v n="$2" '{print substr($1, 1, n)}'
+}
 case $mode in
   standin | standin-hung) disk=0025_3886_81B2_4 cpu=178BFBFF00A20F12 bios=VM-42 ;;
-  wine-wmic | wmi | standin-error) disk=WINEHDISK cpu=$host_cpu bios=0 ;;
-  standin-silent | none) disk= cpu= bios= ;;
+  wine-wmic | wmi) disk=$(wine_wmic disk 16) cpu=$(wine_wmic cpu 16) bios=$(wine_wmic bios 10) ;;
+  standin-silent | none | standin-error) disk= cpu= bios= ;;
 esac
 expected_calls=$'wmic diskdrive get serialnumber\nwmic CPU get ProcessorID\nwmic bios get serialnumber'
-cpu_wmi="    WMI SELECT ProcessorId FROM Win32_Processor"
+cpu_wmi="    WMI Win32_Processor.ProcessorId"
 timeless() { grep -vE '[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}'; }
 
 # The answers of a client (client.txt or linked.txt): the program's record
@@ -197,8 +217,9 @@ check_side() {  # folder
   local dir=$1 i line labels messages record_line flags_bit beats_then beats_now planted
   [ "$(cat "$dir/rc")" = 0 ] || fail "exit status $(cat "$dir/rc")"
   case $mode in
-    wine-wmic | wmi | standin-error)
-      [[ $cpu =~ ^[0-9A-F]{16}$ ]] || fail "no CPU ID from wine's wmic to compare with: '$cpu'" ;;
+    wine-wmic | wmi)
+      [[ $cpu =~ ^[0-9A-F]{16}$ ]] && [ -n "$disk" ] && [ -n "$bios" ] ||
+        fail "no values from wine's wmic to compare with: '$disk' '$cpu' '$bios'" ;;
   esac
 
   mapfile -t lines <"$dir/out.bin"
@@ -285,21 +306,22 @@ check_side() {  # folder
   case $mode in
     standin)
       [ "${lines[33]}" = "" ] && [[ ${lines[34]} == Explanation:* ]] || fail "no explanation after a blank line"
+      explained "$cpu_wmi: failed"
       explained "    wmic CPU get ProcessorID: \"$cpu\" (used)"
       explained "    wmic bios get serialnumber: \"$bios\" (used)"
       printf '%s\n' "${lines[@]:33}" | grep -qE '^    adapter [0-9]+ 10\.77\.0\.1 020000000A01: taken as address 1 \(used\)$' ||
         fail "explanation lacks the first adapter taken" ;;
     wmi)
-      explained "    wmic CPU get ProcessorID: not started"
-      explained "$cpu_wmi: \"$cpu\" (used)" ;;
+      explained "$cpu_wmi: \"$cpu\" (used)"
+      explained "    wmic CPU get ProcessorID: not started, WMI answered" ;;
     standin-error)
-      explained "    wmic CPU get ProcessorID: error report \"Invalid class \""
-      explained "$cpu_wmi: \"$cpu\" (used)" ;;
+      explained "$cpu_wmi: failed"
+      explained "    wmic CPU get ProcessorID: error report \"Invalid class \"" ;;
     none)
+      explained "$cpu_wmi: failed"
       explained "    wmic CPU get ProcessorID: not started"
-      explained "$cpu_wmi: no value"
       explained "  CPU ID: empty (missing-item flag 0x80)"
-      explained "    hint: wmic missing: read from WMI" ;;
+      explained "    hint: WMI gave no answer and wmic is missing" ;;
   esac
 
   if [ -e "$dir/kolvex_c_client.exe" ]; then
@@ -313,7 +335,12 @@ check_side() {  # folder
     # The explanation as the program gave it, but for the lines with the time.
     diff <(printf '%s\n' "${lines[@]:34}" | timeless) <(sed '1,/^explanation:$/d' "$dir/client.txt" | timeless) >"$dir/explanation.diff" ||
       fail "client explanation differs from the program's: $(head -c 600 "$dir/explanation.diff")"
-    [ "$(cat "$dir/client-calls.log" 2>/dev/null)" = "$expected_calls"$'\n'"$expected_calls" ] ||
+    # A second thread's collection while the explained one ran: one after
+    # the other, each whole, the same record.
+    IFS=@ read -r -a answers_fields <<<"$(sed -n 's/^concurrent_record=//p' "$dir/client.txt")@"
+    [ "$(sed -n 's/^concurrent=//p' "$dir/client.txt")" = "$flags" ] && [ "${answers_fields[*]:2}" = "${fields[*]:2}" ] ||
+      fail "the concurrent collection gave flags $(sed -n 's/^concurrent=//p' "$dir/client.txt"), record [$(sed -n 's/^concurrent_record=//p' "$dir/client.txt")]"
+    [ "$(cat "$dir/client-calls.log" 2>/dev/null)" = "$expected_calls"$'\n'"$expected_calls"$'\n'"$expected_calls" ] ||
       fail "client's wmic command lines: $(cat "$dir/client-calls.log" 2>/dev/null)"
   fi
   if [ -e "$dir/kolvex_linked_client.exe" ]; then

@@ -275,16 +275,34 @@ TEST(WmiApartment, LeavesNoApartmentBehind) {
   if (SUCCEEDED(again)) CoUninitialize();
 }
 
-TEST(WmiApartment, WorksInTheCallersSingleThreadedApartment) {
+// A GUI host's thread, in a single-threaded apartment: the three items come
+// from WMI in this process, no process is started (the job the test puts
+// its process into for good counts every one: a test process of its own),
+// and the apartment stays the host's.
+TEST(WmiFirst, CollectsInTheCallersSingleThreadedApartmentStartingNoProcess) {
+  HANDLE job = CreateJobObjectA(nullptr, nullptr);
+  ASSERT_NE(job, nullptr);
+  ASSERT_TRUE(AssignProcessToJobObject(job, GetCurrentProcess()));
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION before = {}, after = {};
+  ASSERT_TRUE(QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &before,
+                                        sizeof before, nullptr));
   ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-  char out[50] = {};
-  EXPECT_EQ(ReadWmiValue(kBiosSerialQuery, out, kDefaultCommandTimeoutMs), 0);
-  EXPECT_STRNE(out, "");
+  char disk[50] = {}, cpu[50] = {}, bios[50] = {};
+  GetDiskSerialByWmic(disk);
+  GetCpuSerial(cpu);
+  GetBIOSSerial(bios);
+  ASSERT_TRUE(QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &after,
+                                        sizeof after, nullptr));
+  EXPECT_EQ(after.TotalProcesses - before.TotalProcesses, 0u);
+  EXPECT_STRNE(disk, "");
+  EXPECT_TRUE(std::regex_match(cpu, std::regex("[0-9A-F]{16}"))) << cpu;
+  EXPECT_STREQ(bios, "0");
   // The caller's apartment is still there.
   const HRESULT again = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   EXPECT_EQ(again, S_FALSE);
   if (SUCCEEDED(again)) CoUninitialize();
   CoUninitialize();
+  CloseHandle(job);
 }
 
 TEST(WmiApartment, KeepsTheCallersMultithreadedApartment) {

@@ -7,6 +7,9 @@
  *   header=<the status header, 8 bytes in hex>
  *   record=<the record>
  *   explained=<kolvex_collect_explained's result>
+ *   concurrent=<the result of kolvex_collect on a second thread, called while
+ *              the explained call runs>
+ *   concurrent_record=<its record>
  *   explanation:
  *   <the explanation>
  * Exits 2 when the DLL or a function cannot be had, 1 when the file cannot be
@@ -27,13 +30,23 @@ typedef const char *(KOLVEX_CALL *VersionFn)(void);
  * void (*)(void) says the type is known. */
 #define KOLVEX_FUNCTION(module, type, name) ((type)(void (*)(void))GetProcAddress(module, name))
 
+static CollectFn collect;
+static char concurrentRecord[KOLVEX_RECORD_SIZE];
+static int concurrentFlags = -100;
+
+static DWORD WINAPI CollectConcurrently(void *unused) {
+  (void)unused;
+  concurrentFlags = collect(concurrentRecord, sizeof concurrentRecord, NULL);
+  return 0;
+}
+
 int main(int argc, char **argv) {
   static char record[KOLVEX_RECORD_SIZE];
   static char again[KOLVEX_RECORD_SIZE];
   static char explanation[24 * 1024];
   unsigned char header[KOLVEX_HEADER_SIZE] = {0};
   HMODULE dll;
-  CollectFn collect;
+  HANDLE second;
   CollectExplainedFn collectExplained;
   VersionFn version;
   FILE *out;
@@ -51,7 +64,13 @@ int main(int argc, char **argv) {
   }
 
   flags = collect(record, sizeof record, header);
+  /* Two callers at once: each gets a collection of its own. */
+  second = CreateThread(NULL, 0, CollectConcurrently, NULL, 0, NULL);
   explained = collectExplained(again, sizeof again, NULL, explanation, sizeof explanation);
+  if (second != NULL) {
+    WaitForSingleObject(second, INFINITE);
+    CloseHandle(second);
+  }
 
   out = fopen(argv[1], "wb");
   if (out == NULL) {
@@ -60,7 +79,8 @@ int main(int argc, char **argv) {
   }
   fprintf(out, "version=%s\nflags=%d\nheader=", version(), flags);
   for (i = 0; i < KOLVEX_HEADER_SIZE; ++i) fprintf(out, "%02x", header[i]);
-  fprintf(out, "\nrecord=%s\nexplained=%d\nexplanation:\n%s", record, explained, explanation);
+  fprintf(out, "\nrecord=%s\nexplained=%d\nconcurrent=%d\nconcurrent_record=%s\nexplanation:\n%s", record,
+          explained, concurrentFlags, concurrentRecord, explanation);
   fclose(out);
   FreeLibrary(dll);
   return 0;
