@@ -12,8 +12,9 @@ namespace Kolvex
     // platform, runtimes/<rid>/native/ beside this assembly (as a restored
     // package lays it out, for runtimes that do not resolve native assets
     // themselves: mono, .NET Framework) or beside it (a RID-specific
-    // publish); else the system's, libkolvex.so.1 on Linux or kolvex.dll on
-    // Windows. A library older than this binding is refused. The functions are cdecl on every platform, 32-bit
+    // publish); else the system's, libkolvex.so.1 on Linux, on Windows
+    // kolvex.dll beside the application or in the system folder (by full
+    // path: never the current directory). A library older than this binding is refused. The functions are cdecl on every platform, 32-bit
     // Windows included, where P/Invoke would otherwise assume stdcall.
     internal sealed class Native
     {
@@ -99,8 +100,15 @@ namespace Kolvex
             string here = Path.GetDirectoryName(typeof(Native).Assembly.Location);
             if (string.IsNullOrEmpty(here))
                 here = AppDomain.CurrentDomain.BaseDirectory;
-            return new[] { Path.Combine(here, "runtimes", Rid(), "native", file), Path.Combine(here, file),
-                           Windows ? "kolvex.dll" : "libkolvex.so.1" };
+            string own = Path.Combine(here, "runtimes", Rid(), "native", file);
+            if (!Windows)
+                return new[] { own, Path.Combine(here, file), "libkolvex.so.1" };
+            // Never a bare name, which Windows would also look for in the
+            // current directory and on PATH: the system's kolvex.dll is the
+            // one beside the application or in the system folder.
+            return new[] { own, Path.Combine(here, file),
+                           Path.Combine(AppDomain.CurrentDomain.BaseDirectory, file),
+                           Path.Combine(Environment.SystemDirectory, file) };
         }
 
         // The runtime identifier of this process: win-x64, win-x86, linux-x64,

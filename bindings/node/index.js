@@ -164,12 +164,21 @@ function open(name) {
   }
 }
 
+// The system's library: by its soname on Linux. On Windows never a bare
+// name, which Windows would also look for in the current directory and on
+// PATH: kolvex.dll beside the program (node.exe) or in the system folder.
+function systemLibraries() {
+  if (process.platform !== 'win32') return ['libkolvex.so.1'];
+  const root = process.env.SystemRoot || 'C:\\Windows';
+  return [path.win32.join(path.win32.dirname(process.execPath), 'kolvex.dll'),
+    path.win32.join(root, 'System32', 'kolvex.dll')];
+}
+
 function load() {
   if (library) return library;
-  const system = process.platform === 'win32' ? 'kolvex.dll' : 'libkolvex.so.1';
   const own = path.join(__dirname, 'prebuilds', `${process.platform}-${process.arch}`,
     process.platform === 'win32' ? 'kolvex.dll' : 'libkolvex.so');
-  const names = process.env.KOLVEX_LIBRARY ? [process.env.KOLVEX_LIBRARY] : [own, system];
+  const names = process.env.KOLVEX_LIBRARY ? [process.env.KOLVEX_LIBRARY] : [own, ...systemLibraries()];
   const tried = [];
   let found = null;
   let name;

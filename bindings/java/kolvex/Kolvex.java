@@ -114,19 +114,34 @@ public final class Kolvex {
     return false;
   }
 
+  // The system's library: by its soname on Linux. On Windows never a bare name, which Windows
+  // would also look for in the current directory and on PATH: kolvex.dll beside the program
+  // (the Java runtime's) or in the system folder, by full path.
+  static String[] systemLibraries() {
+    if (!Platform.isWindows()) {
+      return new String[] {"libkolvex.so.1"};
+    }
+    String root = System.getenv("SystemRoot");
+    return new String[] {
+      new File(new File(System.getProperty("java.home"), "bin"), "kolvex.dll").getPath(),
+      new File(new File(root == null || root.isEmpty() ? "C:\\Windows" : root, "System32"), "kolvex.dll")
+          .getPath()
+    };
+  }
+
   // Opened on first use by its file name (JNA would map "kolvex" to libkolvex.so, the
   // development link), its functions looked up at once; a failed load is tried again on the
   // next call.
   private static synchronized C library() {
     if (library == null) {
       String override = System.getenv("KOLVEX_LIBRARY");
-      String system = Platform.isWindows() ? "kolvex.dll" : "libkolvex.so.1";
+      String[] system = systemLibraries();
       boolean overridden = override != null && !override.isEmpty();
       StringBuilder tried = new StringBuilder();
       UnsatisfiedLinkError last = null;
       C found = null;
       String name = null;
-      for (int i = 0; found == null && i < (overridden ? 1 : 2); i++) {
+      for (int i = 0; found == null && i < (overridden ? 1 : 1 + system.length); i++) {
         try {
           if (overridden) {
             name = override;
@@ -135,7 +150,7 @@ public final class Kolvex {
             name = OWN_NATIVE;
             name = own();
           } else {
-            name = system;
+            name = system[i - 1];
           }
           found = open(name);
         } catch (IOException | UnsatisfiedLinkError e) {
