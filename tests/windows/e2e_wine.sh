@@ -34,8 +34,9 @@
 # prints for the same query: the two routes give the same record.
 # The stand-ins go into the sandbox's own prefix (system32 for x64 callers,
 # syswow64 for x86 ones), after wine's wmic has told the host's CPU ID. The
-# standin, wmi and none modes run the program with /explain: the same frame,
-# then where each item came from; the others run it without options.
+# standin, wine-wmic, wmi, none and standin-error modes run the program with
+# /explain: the same frame, then where each item came from; the others run
+# it without options.
 #
 # In the standin and standin-error modes the console-less client then calls
 # kolvex.dll beside the program on the same machine: it must print nothing
@@ -111,7 +112,7 @@ case $mode in
   *) echo "unknown mode $mode" >&2; exit 2 ;;
 esac
 case $mode in
-  standin | wmi | none | standin-error) option=/explain ;;
+  standin | wine-wmic | wmi | none | standin-error) option=/explain ;;
   *) option= ;;
 esac
 
@@ -311,6 +312,9 @@ check_side() {  # folder
       explained "    wmic bios get serialnumber: \"$bios\" (used)"
       printf '%s\n' "${lines[@]:33}" | grep -qE '^    adapter [0-9]+ 10\.77\.0\.1 020000000A01: taken as address 1 \(used\)$' ||
         fail "explanation lacks the first adapter taken" ;;
+    wine-wmic)
+      explained "$cpu_wmi: failed"
+      explained "    wmic CPU get ProcessorID: \"$cpu\" (used)" ;;
     wmi)
       explained "$cpu_wmi: \"$cpu\" (used)"
       explained "    wmic CPU get ProcessorID: not started, WMI answered" ;;
