@@ -14,11 +14,12 @@
 
 namespace kolvex {
 
-const WmicQuery kDiskSerialQuery = {
-    "wmic diskdrive get serialnumber", L"SELECT SerialNumber FROM Win32_DiskDrive", L"SerialNumber",
-    "Win32_DiskDrive.SerialNumber", 16};
-const WmicQuery kCpuIdQuery = {"wmic CPU get ProcessorID", L"SELECT ProcessorId FROM Win32_Processor",
-                               L"ProcessorId", "Win32_Processor.ProcessorId", 16};
+const WmicQuery kDiskSerialQuery = {"wmic diskdrive get serialnumber",
+                                    L"SELECT SerialNumber FROM Win32_DiskDrive", L"SerialNumber",
+                                    "Win32_DiskDrive.SerialNumber", 16};
+const WmicQuery kCpuIdQuery = {"wmic CPU get ProcessorID",
+                               L"SELECT ProcessorId FROM Win32_Processor", L"ProcessorId",
+                               "Win32_Processor.ProcessorId", 16};
 const WmicQuery kBiosSerialQuery = {"wmic bios get serialnumber",
                                     L"SELECT SerialNumber FROM Win32_BIOS", L"SerialNumber",
                                     "Win32_BIOS.SerialNumber", 10};

@@ -79,8 +79,8 @@ int main(int argc, char **argv) {
   }
   fprintf(out, "version=%s\nflags=%d\nheader=", version(), flags);
   for (i = 0; i < KOLVEX_HEADER_SIZE; ++i) fprintf(out, "%02x", header[i]);
-  fprintf(out, "\nrecord=%s\nexplained=%d\nconcurrent=%d\nconcurrent_record=%s\nexplanation:\n%s", record,
-          explained, concurrentFlags, concurrentRecord, explanation);
+  fprintf(out, "\nrecord=%s\nexplained=%d\nconcurrent=%d\nconcurrent_record=%s\nexplanation:\n%s",
+          record, explained, concurrentFlags, concurrentRecord, explanation);
   fclose(out);
   FreeLibrary(dll);
   return 0;
