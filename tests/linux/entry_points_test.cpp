@@ -179,6 +179,8 @@ struct ExplainCase {
   const char* language = nullptr;  // a client's LANGUAGE under setlocale(LC_ALL, "C.UTF-8")
   std::vector<std::string> absent = {};
   bool noDescriptors = false;  // none left for the run: no shell can start
+  const char* program = nullptr;  // an executable of the machine's to copy as dmidecode
+  bool deviceMemory = false;      // opening /dev/mem succeeds
 };
 
 int g_openError;
@@ -193,8 +195,15 @@ TEST_P(ExplainedRun, SaysWhatBecameOfEachSource) {
     errno = g_openError;
     return -1;
   };
+  if (c.deviceMemory)
+    kernel->open = [](const char* path, int flags) {
+      if (std::strcmp(path, "/dev/mem") == 0) return ::open("/dev/null", flags);
+      errno = g_openError;
+      return -1;
+    };
   testing::FakeToolDir tools;
   if (c.dmidecode != nullptr) tools.Script("dmidecode", c.dmidecode);
+  if (c.program != nullptr) tools.Program("dmidecode", c.program);
   testing::ScopedEnv timeout("KOLVEX_COMMAND_TIMEOUT_MS", c.timeoutMs);
   const std::string root = c.sysfsTree != nullptr
                                ? std::string(KOLVEX_TEST_DATA_DIR) + "/" + c.sysfsTree
@@ -232,8 +241,10 @@ TEST_P(ExplainedRun, SaysWhatBecameOfEachSource) {
   setlocale(LC_ALL, savedLocale.c_str());
   const std::vector<std::string> got = testing::SplitLines(explanation);
   for (std::string line : c.lines) {
-    const size_t at = line.find("$ROOT");
+    size_t at = line.find("$ROOT");
     if (at != std::string::npos) line.replace(at, 5, root);
+    at = line.find("$TOOLS");
+    if (at != std::string::npos) line.replace(at, 6, tools.dir());
     EXPECT_NE(std::find(got.begin(), got.end(), line), got.end()) << line << "\n" << explanation;
   }
   for (const std::string& line : c.absent)
@@ -293,9 +304,7 @@ INSTANTIATE_TEST_SUITE_P(
              "    SMBIOS tables, type 1: $ROOT/firmware/dmi/tables/smbios_entry_point: not present",
              "    dmidecode -t 1 | grep \"Serial Number\": not started (dmidecode is not "
              "on the search list)",
-             access("/dev/mem", R_OK) == 0 ? MissingToolHint("dmidecode")
-                                           : "    hint: this machine's firmware publishes no "
-                                             "SMBIOS table"}},
+             "    hint: this machine's firmware publishes no SMBIOS table"}},
         ExplainCase{
             "timed_out_value_kept",
             ENOENT,
@@ -342,6 +351,31 @@ INSTANTIATE_TEST_SUITE_P(
                     nullptr,
                     {"    SMBIOS tables, type 1: $ROOT/firmware/dmi/tables/DMI: empty",
                      "    dmidecode -t 1 | grep \"Serial Number\": \"SN-1\" (used)"}},
+        // A plain program (no raised rights) reads no more than this
+        // process: without tables it is started only where /dev/mem is
+        // readable (echo answers no serial).
+        ExplainCase{"plain_dmidecode_not_started",
+                    ENOENT,
+                    "sysfs_virtio_mmc",
+                    nullptr,
+                    nullptr,
+                    {"    dmidecode -t 1 | grep \"Serial Number\": not started ($TOOLS/dmidecode "
+                     "would run with this process's rights, and /dev/mem is not readable)"},
+                    nullptr,
+                    {},
+                    false,
+                    "/bin/echo"},
+        ExplainCase{"plain_dmidecode_reads_device_memory",
+                    ENOENT,
+                    "sysfs_virtio_mmc",
+                    nullptr,
+                    nullptr,
+                    {"    dmidecode -t 1 | grep \"Serial Number\": no value (exit status 1)"},
+                    nullptr,
+                    {},
+                    false,
+                    "/bin/echo",
+                    true},
         // A tree without firmware/dmi: root is told why, others that root would help.
         ExplainCase{"no_smbios_table",
                     ENOENT,

@@ -56,6 +56,12 @@ void FakeToolDir::Script(const std::string& name, const std::string& body) {
   chmod(path.c_str(), 0755);
 }
 
+void FakeToolDir::Program(const std::string& name, const std::string& from) {
+  const std::string path = dir_ + "/" + name;
+  std::ofstream(path, std::ios::binary) << std::ifstream(from, std::ios::binary).rdbuf();
+  chmod(path.c_str(), 0755);
+}
+
 std::string Gbk(const std::string& utf8) {
   iconv_t cd = iconv_open("GBK", "UTF-8");
   if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv_open GBK");

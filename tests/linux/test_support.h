@@ -71,6 +71,8 @@ class FakeToolDir {
   void Tool(const std::string& name, const std::string& args, const std::string& text);
   // A tool whose shell script body is given.
   void Script(const std::string& name, const std::string& body);
+  // A copy of the program at from (an executable of the machine's own).
+  void Program(const std::string& name, const std::string& from);
   const std::string& dir() const { return dir_; }
 
  private:
