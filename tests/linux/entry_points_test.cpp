@@ -178,7 +178,7 @@ struct ExplainCase {
   std::vector<std::string> lines;
   const char* language = nullptr;  // a client's LANGUAGE under setlocale(LC_ALL, "C.UTF-8")
   std::vector<std::string> absent = {};
-  bool noDescriptors = false;  // none left for the run: no shell can start
+  bool noDescriptors = false;     // none left for the run: no shell can start
   const char* program = nullptr;  // an executable of the machine's to copy as dmidecode
   bool deviceMemory = false;      // opening /dev/mem succeeds
 };
