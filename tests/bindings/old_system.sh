@@ -1,15 +1,10 @@
 #!/usr/bin/env bash
-# The release on an old system: in the Debian 11 root of
-# scripts/release-root.sh (glibc 2.31, its own Python, JDK and JNA), on this
-# machine, each of these must give the record the host's own program gives,
-# but for the time:
-#   the program of the portable archive, run where it is unpacked;
-#   the x86-64 wheel, installed with that system's pip into a venv: collect();
-#   the jar, with that system's JDK and JNA: collect();
-#   the Debian packages, installed with dpkg: the installed program.
-# The packages come from KOLVEX_DIST_DIR (default dist/). Where the root
-# cannot be made (not root, no x86-64, no Debian 11 mirror), says so in one
-# line and passes.
+# The release on an old system, the Debian 11 root of scripts/release-root.sh
+# (glibc 2.31) on this machine: the portable archive's program, the x86-64
+# wheel in a venv of that system's pip, the jar with its JDK and JNA, and
+# the Debian packages installed with its dpkg must each give the host
+# program's record but for the time. The packages: KOLVEX_DIST_DIR (default
+# dist/). Where the root cannot be made, says so in one line and passes.
 #   tests/bindings/old_system.sh BUILD
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -17,11 +12,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 src=$(cd "$here/../.." && pwd)
 dist=${KOLVEX_DIST_DIR:-$src/dist}
 version=$(sed -n 's/^project(kolvex VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
-if ! reason=$("$src/scripts/release-root.sh" make 2>&1 >/dev/null); then
-  echo "old system: not run: $(tail -n 1 <<<"$reason")"
+reason=$(mktemp)
+if ! root=$("$src/scripts/release-root.sh" make 2>"$reason"); then
+  echo "old system: not run: $(tail -n 1 "$reason")"
   exit 0
 fi
-root=$("$src/scripts/release-root.sh" make 2>/dev/null)
 inside() { "$src/scripts/release-root.sh" run "$@"; }
 
 # Everything the rows use, where the root sees it; the root's packages as
@@ -29,11 +24,7 @@ inside() { "$src/scripts/release-root.sh" run "$@"; }
 work=/tmp/kolvex-old-system
 rm -rf "$root$work"
 mkdir -p "$root$work/client"
-cleanup() {
-  inside dpkg --purge kolvex libkolvex1 >/dev/null 2>&1 || true
-  rm -rf "$root$work"
-}
-trap cleanup EXIT
+trap 'inside dpkg --purge kolvex libkolvex1 >/dev/null 2>&1 || true; rm -rf "$root$work" "$reason"' EXIT
 tar -C "$root$work" -xzf "$dist/kolvexforlinux-$version-linux-x64.tar.gz"
 cp "$dist"/kolvex-"$version"-py3-none-manylinux*_x86_64.whl "$dist/kolvex-$version.jar" \
   "$dist/libkolvex1_${version}_amd64.deb" "$dist/kolvex_${version}_amd64.deb" "$root$work/"
