@@ -33,6 +33,7 @@ scripts/dist.sh "$KOLVEX_DIST_DIR"
 # Every Linux binary of the release, alone or inside a package, within the
 # floor (glibc 2.17, no host C++ runtime); the systems' packages as their
 # own tools judge them; then the release on an old system.
+scripts/install-deps.sh binutils dpkg rpm2cpio cpio  # what the floor check unpacks and reads with
 /usr/bin/python3 scripts/floor.py check "$KOLVEX_DIST_DIR"/*
 bash tests/package/check_release.sh "$KOLVEX_DIST_DIR"
 bash tests/bindings/old_system.sh "$build"
