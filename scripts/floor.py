@@ -6,8 +6,9 @@ The release floor is Python's manylinux2014: nothing newer than GLIBC_2.17,
 no version of the host's C++ runtime (GLIBCXX_, CXXABI_, GCC_: ours is
 linked in), and needed libraries only from manylinux2014's list.
 
-    floor.py check PATH...   (readelf, dpkg-deb, rpm2cpio, cpio) every Linux binary in each PATH (a binary, or a
-                             .jar .whl .nupkg .zip .tgz .tar.gz .deb .rpm),
+    floor.py check PATH...   every Linux binary in each PATH (a binary, or a
+                             .jar .whl .nupkg .zip .tgz .tar.gz .deb .rpm;
+                             read with readelf, dpkg-deb, rpm2cpio and cpio),
                              one line each: the newest GLIBC version it needs
                              and the symbol that needs it; exit 1 past the floor.
 
