@@ -8,7 +8,7 @@
 set -euo pipefail
 dist=$(cd "$1" && pwd)
 src=$(cd "$(dirname "$0")/../.." && pwd)
-"$src/scripts/install-deps.sh" lintian rpmlint rpm rpm2cpio cpio
+"$src/scripts/install-deps.sh" lintian rpmlint rpm
 debs=("$dist"/*.deb "$dist"/*.ddeb)
 rpms=("$dist"/*.rpm)
 [ -e "${debs[0]}" ] && [ -e "${rpms[0]}" ] || { echo "FAIL: no .deb or no .rpm in $dist"; exit 1; }
