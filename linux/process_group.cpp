@@ -98,11 +98,14 @@ int GroupMembers(pid_t group, pid_t* pids, ProcStat* fields, int most) {
 }
 
 // Whether pid still is the process a look at the group saw: a pidfd opened
-// before this answer names that very process.
-bool StillAsSeen(pid_t pid, const ProcStat& seen) {
+// before this answer names that very process. Since the look it may have
+// exited (a zombie keeps its pid until reaped) and, where heir is set, have
+// been handed to heir by a parent that exited (the shell, just killed).
+bool StillAsSeen(pid_t pid, const ProcStat& seen, pid_t heir = -1) {
   ProcStat now;
-  return ReadProcStat(pid, &now) && now.group == seen.group && now.parent == seen.parent &&
-         (now.state == 'Z') == (seen.state == 'Z');
+  return ReadProcStat(pid, &now) && now.group == seen.group &&
+         (now.parent == seen.parent || now.parent == heir) &&
+         (now.state == 'Z' || seen.state != 'Z');
 }
 
 // Ends the live members of the group that have no live child in it: their
@@ -229,7 +232,10 @@ bool Orphans::Add(pid_t pid, const ProcStat& seen, pid_t parent, const ProcStat*
   e.pid = pid;
   e.member.Reset(PidfdOpen(pid));
   if (parentSeen != nullptr) e.parent.Reset(PidfdOpen(parent));
-  return e.member.get() >= 0 && StillAsSeen(pid, seen) &&
+  // A member of the caller's or the shell's: the shell's pass to the caller
+  // when it is a subreaper.
+  const pid_t heir = parentSeen == nullptr ? getpid() : -1;
+  return e.member.get() >= 0 && StillAsSeen(pid, seen, heir) &&
          (parentSeen == nullptr || (e.parent.get() >= 0 && StillAsSeen(parent, *parentSeen)));
 }
 

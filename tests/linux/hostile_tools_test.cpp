@@ -21,6 +21,7 @@
 
 #include "LinuxKolvex.h"
 #include "command_runner.h"
+#include "process_group.h"
 #include "test_support.h"
 #include "tool_probes.h"
 
@@ -323,6 +324,44 @@ INSTANTIATE_TEST_SUITE_P(
              "while [ ! -e \"$KOLVEX_TEST_STRANGER.held\" ]; do /bin/sleep 0.01; done\n",
              false, false, "dmidecode -t 4 | grep ID", -1, true}),
     [](const ::testing::TestParamInfo<Hung>& info) { return std::string(info.param.name); });
+
+// The last look before the kill may see a member under the shell, just
+// killed, which hands it to a subreaper caller before the member is named,
+// and the member may exit meanwhile: it is still reaped there.
+TEST(FinalKill, ReapsAMemberTheDyingShellHandsOn) {
+  if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) GTEST_SKIP() << "no child subreaper role here";
+  int handOver[2];
+  ASSERT_EQ(pipe(handOver), 0);
+  const pid_t shell = fork();
+  if (shell == 0) {
+    const pid_t member = fork();
+    if (member == 0) pause();
+    (void)!write(handOver[1], &member, sizeof member);
+    pause();
+  }
+  pid_t member = 0;
+  ASSERT_EQ(read(handOver[0], &member, sizeof member), static_cast<ssize_t>(sizeof member));
+  close(handOver[0]);
+  close(handOver[1]);
+  std::ifstream statFile("/proc/" + std::to_string(member) + "/stat");
+  std::string line;
+  std::getline(statFile, line);
+  ProcStat seen;
+  ASSERT_TRUE(ParseProcStat(line.c_str(), &seen));
+  ASSERT_EQ(seen.parent, shell);
+  kill(shell, SIGKILL);
+  waitpid(shell, nullptr, 0);
+  kill(member, SIGKILL);
+  siginfo_t exited;
+  waitid(P_PID, static_cast<id_t>(member), &exited, WEXITED | WNOWAIT);
+
+  Orphans orphans;
+  orphans.TakeLeftovers(shell, &member, &seen, 1);
+  orphans.Reap(NowMs() + kFlushGraceMs);
+  const pid_t left = waitpid(member, nullptr, WNOHANG);
+  prctl(PR_SET_CHILD_SUBREAPER, 0);
+  EXPECT_EQ(left, -1) << "the member was left a zombie to the subreaper";
+}
 
 }  // namespace
 }  // namespace kolvex
