@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -181,6 +184,27 @@ struct ExplainCase {
   bool noDescriptors = false;     // none left for the run: no shell can start
   const char* program = nullptr;  // an executable of the machine's to copy as dmidecode
   bool deviceMemory = false;      // opening /dev/mem succeeds
+  bool noXattrs = false;          // the program lies on a file system without extended attributes
+};
+
+// A ramfs (no extended attributes) mounted at dir in a mount namespace of
+// the test's own, while it lives. Needs root.
+class ScopedRamfs {
+ public:
+  explicit ScopedRamfs(const std::string& dir) : dir_(dir) {
+    if (unshare(CLONE_NEWNS) != 0) return;
+    mounted_ = mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+               mkdir(dir.c_str(), 0755) == 0 &&
+               mount("ramfs", dir.c_str(), "ramfs", 0, nullptr) == 0;
+  }
+  ~ScopedRamfs() {
+    if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::string dir_;
+  bool mounted_ = false;
 };
 
 int g_openError;
@@ -203,7 +227,11 @@ TEST_P(ExplainedRun, SaysWhatBecameOfEachSource) {
     };
   testing::FakeToolDir tools;
   if (c.dmidecode != nullptr) tools.Script("dmidecode", c.dmidecode);
-  if (c.program != nullptr) tools.Program("dmidecode", c.program);
+  const ScopedRamfs ramfs(c.noXattrs ? tools.dir() + "/ramfs" : std::string());
+  if (c.noXattrs && !ramfs.mounted())
+    GTEST_SKIP() << "no ramfs in a mount namespace of our own here (needs root)";
+  if (c.program != nullptr) tools.Program(c.noXattrs ? "ramfs/dmidecode" : "dmidecode", c.program);
+  if (c.noXattrs) symlink("ramfs/dmidecode", (tools.dir() + "/dmidecode").c_str());
   testing::ScopedEnv timeout("KOLVEX_COMMAND_TIMEOUT_MS", c.timeoutMs);
   const std::string root = c.sysfsTree != nullptr
                                ? std::string(KOLVEX_TEST_DATA_DIR) + "/" + c.sysfsTree
@@ -365,6 +393,20 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     false,
                     "/bin/echo"},
+        // A file system without extended attributes carries no capabilities.
+        ExplainCase{"plain_dmidecode_without_xattrs_not_started",
+                    ENOENT,
+                    "sysfs_virtio_mmc",
+                    nullptr,
+                    nullptr,
+                    {"    dmidecode -t 1 | grep \"Serial Number\": not started ($TOOLS/dmidecode "
+                     "would run with this process's rights, and /dev/mem is not readable)"},
+                    nullptr,
+                    {},
+                    false,
+                    "/bin/echo",
+                    false,
+                    true},
         ExplainCase{"plain_dmidecode_reads_device_memory",
                     ENOENT,
                     "sysfs_virtio_mmc",
