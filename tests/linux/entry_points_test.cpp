@@ -207,6 +207,18 @@ class ScopedRamfs {
   bool mounted_ = false;
 };
 
+// The machine's echo as a plain ELF dmidecode, the tables out of reach.
+ExplainCase PlainDmidecode(const char* name, const char* line, bool deviceMemory, bool noXattrs) {
+  ExplainCase c{name, ENOENT, "sysfs_virtio_mmc", nullptr, nullptr, {line}};
+  c.program = "/bin/echo";
+  c.deviceMemory = deviceMemory;
+  c.noXattrs = noXattrs;
+  return c;
+}
+constexpr char kPlainNotStarted[] =
+    "    dmidecode -t 1 | grep \"Serial Number\": not started ($TOOLS/dmidecode would run with "
+    "this process's rights, and /dev/mem is not readable)";
+
 int g_openError;
 
 class ExplainedRun : public ::testing::TestWithParam<ExplainCase> {};
@@ -381,43 +393,13 @@ INSTANTIATE_TEST_SUITE_P(
                      "    dmidecode -t 1 | grep \"Serial Number\": \"SN-1\" (used)"}},
         // A plain program (no raised rights) reads no more than this
         // process: without tables it is started only where /dev/mem is
-        // readable (echo answers no serial).
-        ExplainCase{"plain_dmidecode_not_started",
-                    ENOENT,
-                    "sysfs_virtio_mmc",
-                    nullptr,
-                    nullptr,
-                    {"    dmidecode -t 1 | grep \"Serial Number\": not started ($TOOLS/dmidecode "
-                     "would run with this process's rights, and /dev/mem is not readable)"},
-                    nullptr,
-                    {},
-                    false,
-                    "/bin/echo"},
-        // A file system without extended attributes carries no capabilities.
-        ExplainCase{"plain_dmidecode_without_xattrs_not_started",
-                    ENOENT,
-                    "sysfs_virtio_mmc",
-                    nullptr,
-                    nullptr,
-                    {"    dmidecode -t 1 | grep \"Serial Number\": not started ($TOOLS/dmidecode "
-                     "would run with this process's rights, and /dev/mem is not readable)"},
-                    nullptr,
-                    {},
-                    false,
-                    "/bin/echo",
-                    false,
-                    true},
-        ExplainCase{"plain_dmidecode_reads_device_memory",
-                    ENOENT,
-                    "sysfs_virtio_mmc",
-                    nullptr,
-                    nullptr,
-                    {"    dmidecode -t 1 | grep \"Serial Number\": no value (exit status 1)"},
-                    nullptr,
-                    {},
-                    false,
-                    "/bin/echo",
-                    true},
+        // readable (echo answers no serial). A file system without extended
+        // attributes carries no capabilities.
+        PlainDmidecode("plain_dmidecode_not_started", kPlainNotStarted, false, false),
+        PlainDmidecode("plain_dmidecode_without_xattrs_not_started", kPlainNotStarted, false, true),
+        PlainDmidecode("plain_dmidecode_reads_device_memory",
+                       "    dmidecode -t 1 | grep \"Serial Number\": no value (exit status 1)",
+                       true, false),
         // A tree without firmware/dmi: root is told why, others that root would help.
         ExplainCase{"no_smbios_table",
                     ENOENT,
